@@ -79,24 +79,31 @@ std::string line(const std::string& text) { return text + (windows_build() ? "\r
     _exit(127);
 }
 
-// Moves data between the child's pipes until both output pipes close, or
-// gives up at the deadline. Returns false on a time-out.
-bool pump(int in_fd, const Bytes* input, int out_fd, int err_fd, Outcome& run)
+// Moves data between the child's pipes until it has ended and its output is
+// read, or gives up at the deadline. Helpers the child leaves behind (wine's)
+// may hold the pipes open, so the end of the child, not of the pipes, counts.
+bool pump(pid_t pid, int in_fd, const Bytes* input, int out_fd, int err_fd, Outcome& run)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::size_t sent = 0;
     pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    bool exited = false;
+    for (;;) {
+        if (!exited) {
+            int status = 0;
+            exited = waitpid(pid, &status, WNOHANG) == pid;
+            run.status = exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-            return false;
+        // Once the child is gone, only what is already in the pipes is read.
+        const int ready = poll(fds, 3, exited ? 0 : 20);
+        if (ready == 0 && exited) {
+            break;
         }
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2 && ready > 0; ++i) {
             if (fds[i].fd >= 0 && fds[i].revents != 0) {
                 char buf[4096];
                 const ssize_t n = read(fds[i].fd, buf, sizeof buf);
@@ -108,7 +115,7 @@ bool pump(int in_fd, const Bytes* input, int out_fd, int err_fd, Outcome& run)
                 }
             }
         }
-        if (fds[2].fd >= 0 && fds[2].revents != 0) {
+        if (fds[2].fd >= 0 && ready > 0 && fds[2].revents != 0) {
             const ssize_t n = input != nullptr && sent < input->size()
                                   ? write(fds[2].fd, input->data() + sent,
                                           std::min<std::size_t>(input->size() - sent, 7777))
@@ -121,9 +128,14 @@ bool pump(int in_fd, const Bytes* input, int out_fd, int err_fd, Outcome& run)
                 fds[2].fd = -1;
             }
         }
+        if (exited && fds[0].fd < 0 && fds[1].fd < 0) {
+            break;
+        }
     }
-    if (fds[2].fd >= 0) {
-        close(fds[2].fd);
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0) {
+            close(fd.fd);
+        }
     }
     return true;
 }
@@ -151,13 +163,11 @@ Outcome run_quaro(const fs::path& dir, const std::vector<std::string>& args, con
     if (in[1] >= 0) {
         fcntl(in[1], F_SETFL, O_NONBLOCK);
     }
-    if (!pump(in[1], opt.input, out[0], err[0], run)) {
+    if (!pump(pid, in[1], opt.input, out[0], err[0], run)) {
         kill(-pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
         ADD_FAILURE() << "the tool did not finish in time";
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
