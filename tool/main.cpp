@@ -53,10 +53,13 @@ const char* run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     prepare_process();
+    console_open();
     const char* const failure = run(argc, argv);
-    if (failure == nullptr) {
-        return 0;
+    if (failure != nullptr) {
+        std::fputs(failure, stderr);
+        std::fflush(stderr);
+        wait_for_key();
     }
-    std::fputs(failure, stderr);
-    return 1;
+    console_close();
+    return failure == nullptr ? 0 : 1;
 }

@@ -8,6 +8,16 @@
 // by a signal, a write past it fails with an error instead, to be reported.
 void prepare_process();
 
+// The console the failure pause reads its key from, not standard input:
+// opened once at start-up, closed at exit. Without a console both do nothing.
+void console_open();
+void console_close();
+
+// Waits for one key press on the console, unechoed and without Enter, with
+// the console's mode put back afterwards. Returns at once when there is no
+// console to read, and when reading it fails or ends.
+void wait_for_key();
+
 // True when the open stream is a directory rather than a file to read.
 bool is_directory(std::FILE* stream);
 

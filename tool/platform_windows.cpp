@@ -1,9 +1,21 @@
+#include "keys.h"
 #include "platform.h"
 
 #include <io.h>
 #include <windows.h>
 
 namespace {
+
+HANDLE console = INVALID_HANDLE_VALUE;
+DWORD saved_mode = 0;
+
+// Ctrl+Break, and Ctrl+C where the console still sends it as a signal, end
+// the wait the way a key does: the mode put back and exit status 1.
+BOOL WINAPI end_wait(DWORD)
+{
+    SetConsoleMode(console, saved_mode);
+    ExitProcess(1);
+}
 
 HANDLE handle_of(std::FILE* stream)
 {
@@ -13,6 +25,42 @@ HANDLE handle_of(std::FILE* stream)
 } // namespace
 
 void prepare_process() {}
+
+void console_open()
+{
+    // The console's own keyboard, even when standard input is redirected.
+    console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void console_close()
+{
+    if (console != INVALID_HANDLE_VALUE) {
+        CloseHandle(console);
+        console = INVALID_HANDLE_VALUE;
+    }
+}
+
+void wait_for_key()
+{
+    // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
+    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &saved_mode) == 0 ||
+        SetConsoleMode(console, 0) == 0) {
+        return;
+    }
+    SetConsoleCtrlHandler(end_wait, TRUE);
+    INPUT_RECORD event{};
+    DWORD count = 0;
+    while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
+        const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
+        if (event.EventType == KEY_EVENT && key.bKeyDown &&
+            key_ends_wait(key.wVirtualKeyCode, key.uChar.AsciiChar, key.dwControlKeyState)) {
+            break;
+        }
+    }
+    SetConsoleCtrlHandler(end_wait, FALSE);
+    SetConsoleMode(console, saved_mode);
+}
 
 bool is_directory(std::FILE* stream)
 {
