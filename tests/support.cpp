@@ -58,8 +58,8 @@ void write_file(const std::filesystem::path& path, const Bytes& content)
 TempDir::TempDir()
 {
     static std::atomic<unsigned> count{0};
-    const std::string name = "quaro-test-" + std::to_string(std::random_device{}()) + "-" +
-                             std::to_string(count++);
+    const std::string name =
+        "quaro-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(count++);
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::create_directories(path_);
 }

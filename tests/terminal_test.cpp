@@ -22,10 +22,10 @@ using namespace std::chrono_literals;
 namespace {
 
 struct Start {
-    std::vector<std::string> args = {"missing.wav"};  // a failure by default
-    std::string typed_ahead;    // on the terminal before the tool starts
-    std::string standard_input; // through a pipe; /dev/null when empty
-    bool background = false;    // run as a background job of the terminal's session
+    std::vector<std::string> args = {"missing.wav"}; // a failure by default
+    std::string typed_ahead;                         // on the terminal before the tool starts
+    std::string standard_input;                      // through a pipe; /dev/null when empty
+    bool background = false; // run as a background job of the terminal's session
 };
 
 bool same_mode(const termios& a, const termios& b)
@@ -114,7 +114,7 @@ protected:
         close(input[0]);
     }
 
-    void type(const std::string& keys)
+    void type(const std::string& keys) const
     {
         ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
@@ -141,7 +141,7 @@ protected:
     }
 
     // Whether the tool has put the terminal into its waiting mode.
-    bool waiting(std::chrono::milliseconds patience = 5s)
+    bool waiting(std::chrono::milliseconds patience = 5s) const
     {
         const auto deadline = std::chrono::steady_clock::now() + patience;
         termios now{};
@@ -184,12 +184,15 @@ protected:
     }
 };
 
-bool exited_with(int status, int code) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code; }
+bool exited_with(int status, int code)
+{
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
 
 TEST_F(Terminal, WaitsForAKeyWithoutEcho)
 {
     Start how;
-    how.standard_input = "y\nyes\n";  // standard input is not where the key comes from
+    how.standard_input = "y\nyes\n"; // standard input is not where the key comes from
     start(how);
     ASSERT_TRUE(shows("input file open error\r\n"));
     ASSERT_TRUE(waiting());
@@ -210,8 +213,8 @@ TEST_F(Terminal, WaitsForAKeyWithoutEcho)
 TEST_F(Terminal, OneKeyEndsItWhole)
 {
     const std::vector<std::string> keys = {
-        "\x03", "\x1c", "\x1a", "\r", "\x1b", "\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[1;5C",
-        "\x1b[[A", "\xC3\xA9", "\xE2\x82\xAC", "\x1bx"};
+        "\x03",     "\x1c",      "\x1a",    "\r",       "\x1b",         "\x1b[A", "\x1bOP",
+        "\x1b[15~", "\x1b[1;5C", "\x1b[[A", "\xC3\xA9", "\xE2\x82\xAC", "\x1bx"};
     for (const auto& key : keys) {
         SCOPED_TRACE(::testing::PrintToString(key));
         start();

@@ -23,14 +23,14 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Outcome {
-    int status = -1;  // the exit status, or -1 when it did not exit normally
+    int status = -1; // the exit status, or -1 when it did not exit normally
     std::string out;
     std::string err;
 };
 
 struct Options {
-    const Bytes* input = nullptr;        // fed through a pipe on standard input
-    std::string input_path = "/dev/null";  // otherwise standard input comes from here
+    const Bytes* input = nullptr;         // fed through a pipe on standard input
+    std::string input_path = "/dev/null"; // otherwise standard input comes from here
     std::function<void()> in_child;       // runs in the child just before the tool
 };
 
@@ -59,8 +59,8 @@ bool windows_build() { return tool_path().ends_with(".exe"); }
 // A message as the tool writes it to standard error on this platform.
 std::string line(const std::string& text) { return text + (windows_build() ? "\r\n" : "\n"); }
 
-[[noreturn]] void exec_child(const fs::path& dir, const std::vector<std::string>& cmd,
-                             int in_fd, int out_fd, int err_fd, const Options& opt)
+[[noreturn]] void exec_child(const fs::path& dir, const std::vector<std::string>& cmd, int in_fd,
+                             int out_fd, int err_fd, const Options& opt)
 {
     setsid();
     if (chdir(dir.c_str()) != 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
@@ -71,6 +71,7 @@ std::string line(const std::string& text) { return text + (windows_build() ? "\r
         opt.in_child();
     }
     std::vector<char*> argv;
+    argv.reserve(cmd.size() + 1);
     for (const auto& arg : cmd) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -140,7 +141,8 @@ bool pump(pid_t pid, int in_fd, const Bytes* input, int out_fd, int err_fd, Outc
     return true;
 }
 
-Outcome run_quaro(const fs::path& dir, const std::vector<std::string>& args, const Options& opt = {})
+Outcome run_quaro(const fs::path& dir, const std::vector<std::string>& args,
+                  const Options& opt = {})
 {
     Outcome run;
     int out[2];
@@ -284,8 +286,9 @@ TEST_F(Tool, RefusesToOverwriteItsInput)
     fs::create_symlink("vok.wav", at("soft.wav"));
     fs::create_directory(at("sub"));
     fs::create_symlink("../vok.wav", at("sub") / "up.wav");
-    const std::vector<std::string> names = {"vok.wav", "./vok.wav", "hard.wav", "soft.wav",
-                                            "sub/../vok.wav", "sub/up.wav", at("vok.wav")};
+    const std::vector<std::string> names = {"vok.wav",    "./vok.wav",      "hard.wav",
+                                            "soft.wav",   "sub/../vok.wav", "sub/up.wav",
+                                            at("vok.wav")};
     for (const auto& name : names) {
         const Outcome run = run_quaro(dir.path(), {name});
         EXPECT_EQ(run.status, 1) << name;

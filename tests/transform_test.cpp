@@ -142,7 +142,8 @@ TEST(NegateOddWords, EveryValue)
 TEST(NegateOddWords, RandomContentAnySize)
 {
     std::vector<std::size_t> sizes = {1, 2, 3, 4, 5, 6, 7, 4095, 4096, 4097};
-    for (const std::size_t block : {std::size_t{1} << 16, std::size_t{1} << 18, std::size_t{1} << 20}) {
+    for (const std::size_t block :
+         {std::size_t{1} << 16, std::size_t{1} << 18, std::size_t{1} << 20}) {
         for (std::size_t delta = 0; delta < 4; ++delta) {
             sizes.push_back(block - delta);
             sizes.push_back(block + delta + 1);
@@ -158,7 +159,8 @@ TEST(NegateOddWords, RandomContentAnySize)
         const Bytes input = random_bytes(sizes[i], seed);
         const Bytes want = expected_output(input);
         EXPECT_TRUE(same_bytes(want, transform_file(input))) << "file of " << sizes[i] << " bytes";
-        EXPECT_TRUE(same_bytes(want, transform_pipe(input, seed))) << "pipe of " << sizes[i] << " bytes";
+        EXPECT_TRUE(same_bytes(want, transform_pipe(input, seed)))
+            << "pipe of " << sizes[i] << " bytes";
     }
 }
 
@@ -166,7 +168,7 @@ TEST(NegateOddWords, RandomContentAnySize)
 TEST(NegateOddWords, StopsAtReadError)
 {
     const TempDir dir;
-    std::FILE* in = std::fopen(dir.path().string().c_str(), "rb");  // reading a directory fails
+    std::FILE* in = std::fopen(dir.path().string().c_str(), "rb"); // reading a directory fails
     ASSERT_NE(in, nullptr);
     std::FILE* out = std::fopen((dir.path() / "out").string().c_str(), "wb");
     ASSERT_NE(out, nullptr);

@@ -1,43 +1,42 @@
 #include "keys.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
-bool between(unsigned key, unsigned first, unsigned last) { return key >= first && key <= last; }
+// The keys that end the wait without a character, as ranges of key codes.
+constexpr unsigned listed_keys[][2] = {
+    {0x08, 0x09}, // Backspace, Tab
+    {0x0D, 0x0D}, // Enter
+    {0x1B, 0x1B}, // Escape
+    {0x20, 0x28}, // Space, Page Up, Page Down, End, Home, the arrows
+    {0x2D, 0x2E}, // Insert, Delete
+    {0x30, 0x39}, // 0 to 9
+    {0x41, 0x5A}, // A to Z
+    {0x60, 0x6B}, // keypad 0 to 9, * and +
+    {0x6D, 0x6F}, // keypad -, . and /
+    {0x70, 0x7B}, // F1 to F12
+    {0xBA, 0xC0}, // ; = , - . / `
+    {0xDB, 0xDE}, // [ \ ] '
+};
 
-bool is_digit_key(unsigned key) { return between(key, '0', '9'); }
-bool is_keypad_digit(unsigned key) { return between(key, 0x60, 0x69); }
+// Listed keys whose combination with Ctrl has no key code: the digits other
+// than 2 and 6, and ; = , . / ` and '.
+constexpr unsigned without_ctrl_code[] = {'0',  '1',  '3',  '4',  '5',  '7',  '8', '9',
+                                          0xBA, 0xBB, 0xBC, 0xBE, 0xBF, 0xC0, 0xDE};
 
-// Backspace, Tab, Enter, Escape, Space, digits, letters, the navigation and
-// editing keys, the keypad's digits and operators, F1 to F12 and the
-// punctuation keys of the main block.
 bool is_listed_key(unsigned key)
 {
-    switch (key) {
-    case 0x08: case 0x09: case 0x0D: case 0x1B: case 0x20:  // Backspace Tab Enter Esc Space
-    case 0x2D: case 0x2E:                                   // Insert Delete
-    case 0x6A: case 0x6B: case 0x6D: case 0x6E: case 0x6F:  // keypad * + - . /
-        return true;
-    default:
-        return is_digit_key(key) || between(key, 'A', 'Z') ||
-               between(key, 0x21, 0x28) ||   // Page Up, Page Down, End, Home, arrows
-               is_keypad_digit(key) ||
-               between(key, 0x70, 0x7B) ||   // F1 to F12
-               between(key, 0xBA, 0xC0) ||   // ; = , - . / `
-               between(key, 0xDB, 0xDE);     // [ \ ] '
-    }
+    return std::ranges::any_of(
+        listed_keys, [key](const auto& range) { return key >= range[0] && key <= range[1]; });
 }
 
-// Ctrl with a digit other than 2 and 6, or with ; = , . / ` and '.
+bool is_keypad_digit(unsigned key) { return key >= 0x60 && key <= 0x69; }
+
 bool lacks_ctrl_code(unsigned key)
 {
-    switch (key) {
-    case '2': case '6':
-        return false;
-    case 0xBA: case 0xBB: case 0xBC: case 0xBE: case 0xBF: case 0xC0: case 0xDE:
-        return true;
-    default:
-        return is_digit_key(key);
-    }
+    return std::ranges::find(without_ctrl_code, key) != std::end(without_ctrl_code);
 }
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -65,7 +64,7 @@ bool key_ends_wait(unsigned virtual_key, char character, unsigned long modifiers
     if ((modifiers & (left_ctrl_pressed | right_ctrl_pressed)) != 0) {
         return !lacks_ctrl_code(virtual_key);
     }
-    return true;  // every listed key has a plain and a Shift code
+    return true; // every listed key has a plain and a Shift code
 }
 
 bool key_bytes_complete(const unsigned char* bytes, std::size_t count)
@@ -79,16 +78,16 @@ bool key_bytes_complete(const unsigned char* bytes, std::size_t count)
     if (count == 1) {
         return false;
     }
-    if (bytes[1] == 0x1B) {  // Alt with Escape or with a key that sends a sequence
+    if (bytes[1] == 0x1B) { // Alt with Escape or with a key that sends a sequence
         return key_bytes_complete(bytes + 1, count - 1);
     }
-    if (bytes[1] != '[' && bytes[1] != 'O') {  // Alt with a character
+    if (bytes[1] != '[' && bytes[1] != 'O') { // Alt with a character
         return utf8_complete(bytes + 1, count - 1);
     }
     if (count == 2) {
         return false;
     }
-    if (bytes[1] == '[' && bytes[2] == '[') {  // the Linux console's F1 to F5: ESC [ [ A
+    if (bytes[1] == '[' && bytes[2] == '[') { // the Linux console's F1 to F5: ESC [ [ A
         return count >= 4;
     }
     // Parameter and intermediate bytes go on; the final byte (or any byte

@@ -27,7 +27,7 @@ void restore_and_end(int signal)
 {
     tcsetattr(terminal, TCSANOW, &saved_mode);
     std::signal(signal, SIG_DFL);
-    std::raise(signal);  // delivered as this handler returns
+    std::raise(signal); // delivered as this handler returns
 }
 
 void catch_ending_signals()
@@ -40,7 +40,7 @@ void catch_ending_signals()
     }
     for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
         sigaction(ending_signals[i], &action, &previous_actions[i]);
-        if (previous_actions[i].sa_handler == SIG_IGN) {  // what the caller ignores stays ignored
+        if (previous_actions[i].sa_handler == SIG_IGN) { // what the caller ignores stays ignored
             sigaction(ending_signals[i], &previous_actions[i], nullptr);
         }
     }
@@ -58,7 +58,7 @@ void release_ending_signals()
 termios raw(termios mode)
 {
     mode.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON | IXOFF);
+                                           ICRNL | IXON | IXOFF);
     mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
@@ -104,10 +104,7 @@ void read_key()
 
 } // namespace
 
-void prepare_process()
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-}
+void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
 
 void console_open()
 {

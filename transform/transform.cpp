@@ -50,8 +50,8 @@ void negate_odd_words(std::FILE* in, std::FILE* out)
 {
     const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(block_size);
     unsigned char* const buf = buffer.get();
-    std::size_t held = 0;  // a byte left over from the last read, kept at buf[0]
-    bool odd = false;      // the word at buf[0] has an odd position
+    std::size_t held = 0; // a byte left over from the last read, kept at buf[0]
+    bool odd = false;     // the word at buf[0] has an odd position
 
     for (;;) {
         const std::size_t got = std::fread(buf + held, 1, block_size - held, in);
