@@ -227,6 +227,18 @@ TEST_F(Tool, WritesIntoTheWorkingDirectory)
     EXPECT_FALSE(fs::exists(at("music") / "vok.wav"));
 }
 
+TEST_F(Tool, TakesNamesInAnyScript)
+{
+    for (const std::string name : {"M\xC3\xBCsik.wav", "\xE9\x9F\xB3\xE6\xA5\xBD.wav"}) {
+        const Bytes input = random_bytes(1'001, 11);
+        write_file(at(name), input);
+        const Outcome run = run_quaro(dir.path(), {name});
+        EXPECT_EQ(run.status, 0) << name;
+        EXPECT_EQ(run.err, "") << name;
+        EXPECT_TRUE(same_bytes(expected_output(input), output())) << name;
+    }
+}
+
 TEST_F(Tool, ReadsAPipe)
 {
     if (windows_build()) {
