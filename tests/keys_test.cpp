@@ -67,19 +67,6 @@ TEST(KeyEndsWait, AnyCharacterEndsIt)
     EXPECT_TRUE(key_ends_wait(0, '\xE9', 0));                   // a character outside ASCII
 }
 
-TEST(KeyEndsWait, ModifiersAndLocksAloneDoNot)
-{
-    // Shift, Ctrl, Alt, Pause, Caps Lock, Print Screen, Windows keys, menu,
-    // Num Lock, Scroll Lock, and the left/right modifier codes.
-    for (const unsigned key : {0x10U, 0x11U, 0x12U, 0x13U, 0x14U, 0x2CU, 0x5BU, 0x5CU, 0x5DU, 0x90U,
-                               0x91U, 0xA0U, 0xA1U, 0xA2U, 0xA3U, 0xA4U, 0xA5U}) {
-        for (const Held& held : held_states) {
-            EXPECT_FALSE(key_ends_wait(key, 0, held.modifiers))
-                << std::hex << key << " " << held.name;
-        }
-    }
-}
-
 TEST(KeyEndsWait, WholeTableWithoutCharacters)
 {
     const auto listed = listed_keys();
