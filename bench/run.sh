@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Times quaro against a plain copy by cat on a large 16-bit stereo WAV, in
-# alternation, with every file on tmpfs; then sox and ffmpeg doing the same
-# polarity inversion where they are installed. Prints the median times, the
-# median ratio to cat and each program's peak resident memory.
+# Times quaro against two plain copies of a large 16-bit stereo WAV, with
+# every file on tmpfs and the input in the page cache: dd bs=256K, which reads
+# and writes as quaro does, and cat, which copies inside the kernel. The three
+# run in turn, round after round; each round gives one quaro/dd and one
+# quaro/cat ratio, and the medians of those ratios are printed with the lowest
+# and highest. Then sox and ffmpeg doing the same polarity inversion, where
+# they are installed, and each program's peak resident memory.
 #
-#   bench/run.sh [QUARO]        SIZE_MIB=1024 RUNS=7 by default
+#   bench/run.sh [QUARO]        SIZE_MIB=1024 RUNS=15 by default
 set -euo pipefail
 
 quaro=$(realpath "${1:-build/default/tool/quaro}")
 size_mib=${SIZE_MIB:-1024}
-runs=${RUNS:-7}
+runs=${RUNS:-15}
 [ -x /usr/bin/time ] || { echo "needs GNU time (Debian package time)" >&2; exit 2; }
 
 work=$(mktemp -d /dev/shm/quaro-bench.XXXXXX)
@@ -29,53 +32,59 @@ make_wav() {
       printf 'data'; le32 "$bytes"; head -c "$bytes" /dev/urandom; } > "$2"
 }
 
-# Runs a command, leaving "seconds peak-KiB" in the named file.
+# Runs a command into a new output file, appending "seconds peak-KiB" to the
+# named results file.
 measure() {
-    local out=$1; shift
+    local results=$1; shift
     local start end
+    rm -f copy.wav vok.wav
     start=$(date +%s%N)
-    /usr/bin/time -f %M -o "$out.mem" "$@"
+    /usr/bin/time -f %M -o mem.txt "$@"
     end=$(date +%s%N)
-    echo "$(( (end - start) / 1000000 ))e-3 $(tail -n 1 "$out.mem")" >> "$out"
+    echo "$(( (end - start) / 1000 ))e-6 $(tail -n 1 mem.txt)" >> "$results"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 report() {  # name results-file
-    printf '%-8s median %6.3f s   best %6.3f s   peak %6d KiB\n' "$1" \
-        "$(cut -d' ' -f1 "$2" | median)" "$(cut -d' ' -f1 "$2" | sort -g | head -n 1)" \
-        "$(cut -d' ' -f2 "$2" | sort -n | tail -n 1)"
+    printf '%-7s median %6.3f s   peak %6d KiB\n' "$1" \
+        "$(cut -d' ' -f1 "$2" | median)" "$(cut -d' ' -f2 "$2" | sort -n | tail -n 1)"
+}
+
+ratio() {  # name numerator-file denominator-file
+    paste -d' ' "$2" "$3" | awk '{ print $1 / $3 }' | sort -g > ratio.txt
+    printf '%-10s median %.3f   lowest %.3f   highest %.3f   (%d rounds)\n' "$1" \
+        "$(median < ratio.txt)" "$(head -n 1 ratio.txt)" "$(tail -n 1 ratio.txt)" "$runs"
 }
 
 echo "making a ${size_mib} MiB WAV on tmpfs ..."
 make_wav "$size_mib" in.wav
 make_wav 1 small.wav
 
-# One pair to warm up, not counted; each run then writes a new file.
-cat in.wav > copy.wav && "$quaro" in.wav
+# One round to warm up, not counted.
+cat in.wav > copy.wav && dd if=in.wav of=copy.wav bs=256K status=none && "$quaro" in.wav
 for _ in $(seq "$runs"); do
-    rm -f copy.wav vok.wav
-    measure cat.txt cat in.wav > copy.wav
-    rm -f copy.wav vok.wav
+    measure cat.txt sh -c 'cat in.wav > copy.wav'
+    measure dd.txt dd if=in.wav of=copy.wav bs=256K status=none
     measure quaro.txt "$quaro" in.wav
 done
-rm -f copy.wav vok.wav
-paste -d' ' quaro.txt cat.txt | awk '{ print $1 / $3 }' > ratio.txt
-
 measure small.txt "$quaro" small.wav
+
 report cat cat.txt
+report dd dd.txt
 report quaro quaro.txt
-printf 'quaro/cat median ratio %.3f over %d runs\n' "$(median < ratio.txt)" "$runs"
+ratio quaro/dd quaro.txt dd.txt
+ratio quaro/cat quaro.txt cat.txt
 printf 'quaro on a 1 MiB file: peak %d KiB\n' "$(cut -d' ' -f2 small.txt)"
 
 if command -v sox > /dev/null; then
-    for _ in 1 2 3; do measure sox.txt sox -V1 in.wav sox-out.wav remix 1 2i; done
+    for _ in 1 2 3; do measure sox.txt sox -V1 in.wav copy.wav remix 1 2i; done
     report sox sox.txt
 fi
 if command -v ffmpeg > /dev/null; then
     for _ in 1 2 3; do
         measure ffmpeg.txt ffmpeg -v error -y -i in.wav -af 'pan=stereo|c0=c0|c1=-1*c1' \
-            -c:a pcm_s16le ffmpeg-out.wav
+            -c:a pcm_s16le copy.wav
     done
     report ffmpeg ffmpeg.txt
 fi
