@@ -55,7 +55,7 @@ const char* run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    prepare_process();
+    turn_write_signals_into_errors();
     console_open();
     const char* const failure = run(argc, argv);
     if (failure != nullptr) {

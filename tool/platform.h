@@ -4,9 +4,9 @@
 
 // What the tool needs of the operating system, one source file per platform.
 
-// Readies the process for the run. Where a file-size limit can end a process
-// by a signal, a write past it fails with an error instead, to be reported.
-void prepare_process();
+// Where a write past a file-size limit or into a pipe without a reader ends
+// the process by a signal, makes it fail with an error instead, to be reported.
+void turn_write_signals_into_errors();
 
 // The console the failure pause reads its key from, not standard input:
 // opened once at start-up, closed at exit. Without a console both do nothing.

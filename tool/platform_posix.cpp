@@ -1,11 +1,12 @@
 #include "keys.h"
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
-#include <poll.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,55 +15,103 @@ namespace {
 
 int terminal = -1;
 termios saved_mode{};
+termios raw_mode{};
+volatile std::sig_atomic_t raw_now = 0; // the terminal is in raw_mode
 
-// Signals that end the process during the wait: each puts the saved mode
-// back, then ends the process as its default action would.
-constexpr int ending_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-struct sigaction previous_actions[std::size(ending_signals)];
+// Signals that end the process during the wait restore the saved mode first;
+// these are the ones that do not end it, or cannot be caught.
+constexpr int lasting_signals[] = {
+    SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU,
+#ifdef SIGINFO
+    SIGINFO,
+#endif
+};
+struct sigaction previous_actions[NSIG];
 
 // How long the rest of a key's bytes may take after its first.
-constexpr int sequence_pause_ms = 100;
+constexpr suseconds_t sequence_pause_us = 100'000;
+
+bool ends_process(int signal)
+{
+    return std::ranges::find(lasting_signals, signal) == std::end(lasting_signals);
+}
+
+// Sets raw_mode, unless another process group has the terminal now.
+bool enter_raw()
+{
+    if (tcgetpgrp(terminal) != getpgrp()) {
+        return false;
+    }
+    raw_now = 1; // before the change, so that a signal meanwhile undoes it
+    if (tcsetattr(terminal, TCSANOW, &raw_mode) != 0) {
+        raw_now = 0;
+    }
+    return raw_now != 0;
+}
+
+void leave_raw()
+{
+    if (raw_now != 0) {
+        tcsetattr(terminal, TCSANOW, &saved_mode);
+        raw_now = 0;
+    }
+}
+
+void catch_signal(int signal, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigfillset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
 
 void restore_and_end(int signal)
 {
-    tcsetattr(terminal, TCSANOW, &saved_mode);
+    leave_raw();
     std::signal(signal, SIG_DFL);
     std::raise(signal); // delivered as this handler returns
 }
 
-void catch_ending_signals()
+// Gives the terminal back and stops; once continued in the foreground, takes
+// it again and the wait goes on. Continued in the background, the read
+// fails, as the terminal refuses a background job, and the wait ends.
+void stop_and_continue(int signal)
 {
-    struct sigaction action {};
-    action.sa_handler = restore_and_end;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : ending_signals) {
-        sigaddset(&action.sa_mask, signal);
-    }
-    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
-        sigaction(ending_signals[i], &action, &previous_actions[i]);
-        if (previous_actions[i].sa_handler == SIG_IGN) { // what the caller ignores stays ignored
-            sigaction(ending_signals[i], &previous_actions[i], nullptr);
+    const int saved_errno = errno;
+    leave_raw();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    sigset_t only{};
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr); // stopped here until continued
+    sigprocmask(SIG_BLOCK, &only, nullptr);
+    catch_signal(signal, stop_and_continue);
+    enter_raw();
+    errno = saved_errno;
+}
+
+// What the caller ignores stays ignored.
+void catch_signals()
+{
+    for (int signal = 1; signal < NSIG; ++signal) {
+        sigaction(signal, nullptr, &previous_actions[signal]);
+        if (previous_actions[signal].sa_handler != SIG_IGN) {
+            if (signal == SIGTSTP) {
+                catch_signal(signal, stop_and_continue);
+            } else if (ends_process(signal)) {
+                catch_signal(signal, restore_and_end);
+            }
         }
     }
 }
 
-void release_ending_signals()
+void release_signals()
 {
-    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
-        sigaction(ending_signals[i], &previous_actions[i], nullptr);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        sigaction(signal, &previous_actions[signal], nullptr);
     }
-}
-
-// No echo, no line editing, no signal or flow-control keys, no CR
-// translation: every key arrives as its own bytes, one byte at a time.
-termios raw(termios mode)
-{
-    mode.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                           ICRNL | IXON | IXOFF);
-    mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    mode.c_cc[VMIN] = 1;
-    mode.c_cc[VTIME] = 0;
-    return mode;
 }
 
 // False at the end of input, on hang-up and on a read error.
@@ -79,14 +128,19 @@ bool read_byte(unsigned char& byte)
     }
 }
 
+// select, not poll: poll does not take terminals everywhere.
 bool byte_follows()
 {
-    pollfd ready{terminal, POLLIN, 0};
-    int got = 0;
-    do {
-        got = poll(&ready, 1, sequence_pause_ms);
-    } while (got < 0 && errno == EINTR);
-    return got > 0;
+    for (;;) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(terminal, &ready);
+        timeval pause{0, sequence_pause_us};
+        const int got = select(terminal + 1, &ready, nullptr, nullptr, &pause);
+        if (got >= 0 || errno != EINTR) {
+            return got > 0;
+        }
+    }
 }
 
 // Reads one key press, all of its bytes, so that none is left for the shell.
@@ -104,13 +158,20 @@ void read_key()
 
 } // namespace
 
-void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+void turn_write_signals_into_errors()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 void console_open()
 {
-    // Non-blocking, so that opening a terminal line never waits for a carrier.
-    terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (terminal >= 0) {
+    // Non-blocking, so that opening a terminal line never waits for a carrier;
+    // above the standard descriptors, so that a closed one stays closed.
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        terminal = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
         fcntl(terminal, F_SETFL, fcntl(terminal, F_GETFL) & ~O_NONBLOCK);
     }
 }
@@ -138,15 +199,18 @@ void wait_for_key()
     sigaction(SIGTTIN, &ignore, &old_ttin);
     sigaction(SIGTTOU, &ignore, &old_ttou);
 
-    if (tcgetpgrp(terminal) == getpgrp() && tcgetattr(terminal, &saved_mode) == 0) {
-        catch_ending_signals();
-        const termios mode = raw(saved_mode);
+    if (tcgetattr(terminal, &saved_mode) == 0) {
+        raw_mode = saved_mode;
+        cfmakeraw(&raw_mode);
+        raw_mode.c_cc[VMIN] = 1;
+        raw_mode.c_cc[VTIME] = 0;
+        catch_signals();
         // TCSANOW keeps what was typed before the wait: it ends the wait at once.
-        if (tcsetattr(terminal, TCSANOW, &mode) == 0) {
+        if (enter_raw()) {
             read_key();
         }
-        tcsetattr(terminal, TCSANOW, &saved_mode);
-        release_ending_signals();
+        leave_raw();
+        release_signals();
     }
 
     sigaction(SIGTTOU, &old_ttou, nullptr);

@@ -24,7 +24,7 @@ HANDLE handle_of(std::FILE* stream)
 
 } // namespace
 
-void prepare_process() {}
+void turn_write_signals_into_errors() {}
 
 void console_open()
 {
@@ -43,23 +43,25 @@ void console_close()
 
 void wait_for_key()
 {
-    // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
-    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &saved_mode) == 0 ||
-        SetConsoleMode(console, 0) == 0) {
+    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &saved_mode) == 0) {
         return;
     }
+    // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press. The
+    // handler comes first, so that no Ctrl+Break leaves the mode changed.
     SetConsoleCtrlHandler(end_wait, TRUE);
-    INPUT_RECORD event{};
-    DWORD count = 0;
-    while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
-        const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
-        if (event.EventType == KEY_EVENT && key.bKeyDown &&
-            key_ends_wait(key.wVirtualKeyCode, key.uChar.AsciiChar, key.dwControlKeyState)) {
-            break;
+    if (SetConsoleMode(console, 0) != 0) {
+        INPUT_RECORD event{};
+        DWORD count = 0;
+        while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
+            const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
+            if (event.EventType == KEY_EVENT && key.bKeyDown &&
+                key_ends_wait(key.wVirtualKeyCode, key.uChar.AsciiChar, key.dwControlKeyState)) {
+                break;
+            }
         }
+        SetConsoleMode(console, saved_mode);
     }
     SetConsoleCtrlHandler(end_wait, FALSE);
-    SetConsoleMode(console, saved_mode);
 }
 
 bool is_directory(std::FILE* stream)
