@@ -13,12 +13,12 @@ namespace {
 
 // Page-aligned, as the pages of a file in the page cache are.
 struct PageDelete {
-    void operator()(char* p) const { ::operator delete(p, std::align_val_t{4096}); }
+    void operator()(char* p) const { ::operator delete (p, std::align_val_t{4096}); }
 };
 using Pages = std::unique_ptr<char[], PageDelete>;
 Pages pages(std::size_t size)
 {
-    return Pages(static_cast<char*>(::operator new(size, std::align_val_t{4096})));
+    return Pages(static_cast<char*>(::operator new (size, std::align_val_t{4096})));
 }
 
 void negate_in_memory(benchmark::State& state)
