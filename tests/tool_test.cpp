@@ -226,10 +226,12 @@ TEST_F(Tool, ReportsFailedReadsAndWrites)
               "1 output file write error\n");
 }
 
+class Terminal : public Tool {};
+
 const std::string failed = "1input file open error\r\n";
 
 // Standard input is not where the key comes from; the key is not echoed.
-TEST_F(Tool, OneKeyFromTheTerminalEndsTheWait)
+TEST_F(Terminal, OneKeyFromTheTerminalEndsTheWait)
 {
     EXPECT_EQ(on_terminal("printf 'y\\n' | $Q missing.wav", {"wait", "goes on", "q"}), failed);
     EXPECT_EQ(on_terminal("exec $Q /dev/stdin <&-", {"wait", "q"}), failed); // no terminal for it
@@ -239,7 +241,7 @@ TEST_F(Tool, OneKeyFromTheTerminalEndsTheWait)
 
 // A lone Escape (ended by the pause after it), a sequence, a UTF-8 character
 // and the keys that would otherwise send signals; a key typed ahead.
-TEST_F(Tool, EachKeyIsReadWhole)
+TEST_F(Terminal, EachKeyIsReadWhole)
 {
     for (const std::string key : {"\x1b", "\x1b[15~", "\xE2\x82\xAC", "\x03", "\x1a"})
         EXPECT_EQ(on_terminal("exec $Q missing.wav", {"wait", key}), failed)
@@ -248,7 +250,7 @@ TEST_F(Tool, EachKeyIsReadWhole)
     EXPECT_EQ(on_terminal("exec $Q missing.wav", {}), "1k" + failed.substr(1));
 }
 
-TEST_F(Tool, SignalsRestoreTheModeAndEndTheTool)
+TEST_F(Terminal, SignalsRestoreTheModeAndEndTheTool)
 {
     for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
                              SIGPROF, SIGXCPU, SIGRTMIN})
@@ -262,7 +264,7 @@ TEST_F(Tool, SignalsRestoreTheModeAndEndTheTool)
 // Jobs of a shell with job control: stopped, the tool gives the terminal
 // back; continued in the foreground it waits on, in the background it ends;
 // and as a background job it does not wait at all.
-TEST_F(Tool, JobControl)
+TEST_F(Terminal, JobControl)
 {
     const std::string stopped =
         "set -m; $Q missing.wav; stty -a | grep -q -- -icanon && kill -9 %1; ";
