@@ -63,6 +63,5 @@ int main(int argc, char** argv)
         std::fflush(stderr);
         wait_for_key();
     }
-    console_close();
     return failure == nullptr ? 0 : 1;
 }

@@ -8,10 +8,10 @@
 // the process by a signal, makes it fail with an error instead, to be reported.
 void turn_write_signals_into_errors();
 
-// The console the failure pause reads its key from, not standard input:
-// opened once at start-up, closed at exit. Without a console both do nothing.
+// Opens the console the failure pause reads its key from, not standard
+// input, once at start-up; the process exit closes it. Without a console it
+// does nothing.
 void console_open();
-void console_close();
 
 // Waits for one key press on the console, unechoed and without Enter, with
 // the console's mode put back afterwards. Returns at once when there is no

@@ -9,10 +9,24 @@ namespace {
 HANDLE console = INVALID_HANDLE_VALUE;
 DWORD saved_mode = 0;
 
+// Held for each change of mode, and by the control handler to the exit, so
+// that no change on the main thread comes after the handler's.
+SRWLOCK mode_lock = SRWLOCK_INIT;
+
+bool set_mode(DWORD mode)
+{
+    AcquireSRWLockExclusive(&mode_lock);
+    const bool set = SetConsoleMode(console, mode) != 0;
+    ReleaseSRWLockExclusive(&mode_lock);
+    return set;
+}
+
 // Ctrl+Break, and Ctrl+C where the console still sends it as a signal, end
-// the wait the way a key does: the mode put back and exit status 1.
+// the wait the way a key does: the mode put back and exit status 1. It runs
+// on a thread of its own.
 BOOL WINAPI end_wait(DWORD)
 {
+    AcquireSRWLockExclusive(&mode_lock);
     SetConsoleMode(console, saved_mode);
     ExitProcess(1);
 }
@@ -33,23 +47,14 @@ void console_open()
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-void console_close()
-{
-    if (console != INVALID_HANDLE_VALUE) {
-        CloseHandle(console);
-        console = INVALID_HANDLE_VALUE;
-    }
-}
-
 void wait_for_key()
 {
     if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &saved_mode) == 0) {
         return;
     }
-    // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press. The
-    // handler comes first, so that no Ctrl+Break leaves the mode changed.
+    // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
     SetConsoleCtrlHandler(end_wait, TRUE);
-    if (SetConsoleMode(console, 0) != 0) {
+    if (set_mode(0)) {
         INPUT_RECORD event{};
         DWORD count = 0;
         while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
@@ -59,7 +64,7 @@ void wait_for_key()
                 break;
             }
         }
-        SetConsoleMode(console, saved_mode);
+        set_mode(saved_mode);
     }
     SetConsoleCtrlHandler(end_wait, FALSE);
 }

@@ -4,20 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
 // A multiple of 4, so that every block but the last starts at an even word.
 constexpr std::size_t block_size = std::size_t{256} * 1024;
 
-// The kernel copies to and from a page-aligned buffer fastest.
-constexpr std::align_val_t page_alignment{4096};
-
-struct PageDelete {
-    void operator()(unsigned char* p) const { ::operator delete(p, page_alignment); }
-};
+// Page-aligned, as the kernel copies to and from it fastest; static, so
+// that no allocation can fail part way through the output.
+alignas(4096) unsigned char buffer[block_size];
 
 // The four bytes as the little-endian value they spell, or that value back
 // as its four bytes: the same swap both ways on a big-endian machine.
@@ -48,18 +43,11 @@ void negate_pairs(unsigned char* p, std::size_t size)
 
 void negate_odd_words(std::FILE* in, std::FILE* out)
 {
-    const std::unique_ptr<unsigned char[], PageDelete> buffer(
-        static_cast<unsigned char*>(::operator new(block_size, page_alignment)));
-    unsigned char* const buf = buffer.get();
-
     // fread comes back short only at the end of the input or on a read error,
     // so only the last block can be partial; its odd last byte goes out as is.
-    std::size_t got = block_size;
-    while (got == block_size) {
-        got = std::fread(buf, 1, block_size, in);
-        negate_pairs(buf, got);
-        if (got > 0 && std::fwrite(buf, 1, got, out) != got) {
-            return;
-        }
-    }
+    std::size_t got = 0;
+    do {
+        got = std::fread(buffer, 1, block_size, in);
+        negate_pairs(buffer, got);
+    } while (std::fwrite(buffer, 1, got, out) == got && got == block_size);
 }

@@ -9,5 +9,6 @@
 //
 // Reads until the end of `in` or the first read error, and stops at the first
 // write error; the error state of both streams tells which. Neither stream is
-// opened or closed here, and memory use does not depend on the input's size.
+// opened or closed here, and memory use does not depend on the input's size:
+// one static buffer, so one call at a time.
 void negate_odd_words(std::FILE* in, std::FILE* out);
