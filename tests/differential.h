@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -26,14 +25,6 @@ inline Bytes expected_output(Bytes out)
         out[at] = static_cast<unsigned char>(negated);
         out[at + 1] = static_cast<unsigned char>(negated >> 8);
     }
-    return out;
-}
-
-inline Bytes random_bytes(std::size_t size)
-{
-    std::independent_bits_engine<std::mt19937, 8, unsigned> gen(static_cast<unsigned>(size));
-    Bytes out(size);
-    std::ranges::generate(out, [&] { return static_cast<unsigned char>(gen()); });
     return out;
 }
 

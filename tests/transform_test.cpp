@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 constexpr std::size_t block = std::size_t{256} * 1024;
+
+Bytes random_bytes(std::size_t size)
+{
+    std::independent_bits_engine<std::mt19937, 8, unsigned> gen(static_cast<unsigned>(size));
+    Bytes out(size);
+    std::ranges::generate(out, [&] { return static_cast<unsigned char>(gen()); });
+    return out;
+}
 
 // The reference against known words, and the transform against the
 // reference on each start of them.
