@@ -45,7 +45,7 @@ TEST(KeyBytesComplete, WholeKeysAndNoPrefixOfThem)
     for (const std::string key :
          {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xE0\xA4\x85", "\xF0\x9F\x98\x80", "\x1b[A", "\x1bOP",
           "\x1b[15~", "\x1b[1;5C", "\x1b[1 q", "\x1b[?1;2c", "\x1b[[A", "\x1bx", "\x1b\xC3\xA9",
-          "\x1b\x1b[A", "\xC3\x61", "\x1b[1\r"}) {
+          "\x1b\x1b[A", "\xC3\x61", "\xE2\x82\x61", "\x1b[1\r"}) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(key.data());
         for (std::size_t count = 0; count < key.size(); ++count)
             EXPECT_FALSE(key_bytes_complete(bytes, count)) << count << " of " << key.size();

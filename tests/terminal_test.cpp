@@ -60,8 +60,8 @@ protected:
     }
 
     // Runs `command` on the terminal, then each of `steps`: "wait" till the
-    // terminal is raw; "goes on" for 300 ms; "stop" the foreground job;
-    // "hang up"; a number sends that signal; other text is typed. Returns
+    // terminal is raw; "goes on" for 300 ms; "stop" the foreground job, till
+    // the terminal is not raw; "hang up"; a number sends that signal; other text is typed. Returns
     // the exit status (a signal: its negative), what is on the screen, and
     // whether the terminal is back in its first mode with no input left.
     std::string on_terminal(const std::string& command, const std::vector<std::string>& steps)
@@ -78,17 +78,21 @@ protected:
             _exit(127);
         }
         termios now{};
+        const auto until_raw = [&](bool raw) {
+            for (int tries = 0; tcgetattr(slave, &now) == 0 &&
+                                ((now.c_lflag & ICANON) == 0) != raw && ++tries < 1000;)
+                std::this_thread::sleep_for(5ms);
+        };
         for (const std::string& step : steps) {
-            int tries = 0;
             if (step == "wait") {
-                while (tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) != 0 && ++tries < 1000)
-                    std::this_thread::sleep_for(5ms);
+                until_raw(true);
             } else if (step == "goes on") {
                 if (ended(pid, 300ms) != -1)
                     return "did not wait";
             } else if (step == "stop") {
                 if (tcgetpgrp(master) > 1)
                     kill(-tcgetpgrp(master), SIGTSTP);
+                until_raw(false);
             } else if (step == "hang up") {
                 close(std::exchange(master, -1));
             } else if (std::isdigit(step[0])) {
@@ -135,6 +139,8 @@ TEST_F(Terminal, EachKeyIsReadWhole)
     for (const std::string key : {"\x1b", "\x1b[15~", "\xE2\x82\xAC", "\x03", "\x1a"})
         EXPECT_EQ(on_terminal("exec $Q missing.wav", {"wait", key}), failed)
             << ::testing::PrintToString(key);
+    EXPECT_EQ(on_terminal("exec $Q missing.wav", {"wait", "ab"}),
+              "1 (input left)" + failed.substr(1));
     char echo = 0; // typed ahead, and so echoed at once
     EXPECT_TRUE(write(master, "k", 1) == 1 && read(master, &echo, 1) == 1 && echo == 'k');
     EXPECT_EQ(on_terminal("exec $Q missing.wav", {}), failed);
@@ -148,6 +154,11 @@ TEST_F(Terminal, SignalsRestoreTheModeAndEndTheTool)
                   std::to_string(-signal) + failed.substr(1));
     EXPECT_EQ(on_terminal("trap '' TERM; exec $Q missing.wav", {"wait", "15", "goes on", "k"}),
               failed);
+    // No descriptor below FD_SETSIZE left for the terminal: no wait.
+    EXPECT_EQ(on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1024; i++)); do eval "
+                          "\"exec $i</dev/null\"; done && exec $Q missing.wav'",
+                          {}),
+              failed);
     EXPECT_EQ(on_terminal("exec $Q missing.wav", {"wait", "hang up"}), "-1");
 }
 
@@ -156,9 +167,10 @@ TEST_F(Terminal, SignalsRestoreTheModeAndEndTheTool)
 // and as a background job it does not wait at all.
 TEST_F(Terminal, JobControl)
 {
-    const std::string stopped =
-        "set -m; $Q missing.wav; stty -a | grep -q -- -icanon && kill -9 %1; ";
-    EXPECT_EQ(on_terminal(stopped + "fg >/dev/null", {"wait", "stop", "wait", "goes on", "k"}),
+    const std::string check = "stty -a | grep -q -- -icanon && kill -9 %1; ";
+    const std::string stopped = "set -m; $Q missing.wav; " + check;
+    EXPECT_EQ(on_terminal(stopped + "fg >/dev/null; " + check + "fg >/dev/null",
+                          {"wait", "stop", "wait", "stop", "wait", "goes on", "k"}),
               failed);
     EXPECT_EQ(on_terminal(stopped + "bg >/dev/null; wait %1", {"wait", "stop"}), failed);
     EXPECT_EQ(on_terminal("set -m; $Q missing.wav & wait $!", {}), failed);

@@ -49,16 +49,15 @@ void act_by_default(int signal)
     const int saved_errno = errno;
     const bool was_raw = raw_now != 0;
     leave_raw();
-    struct sigaction action {};
-    sigaction(signal, nullptr, &action);
+    struct sigaction handler {};
+    sigaction(signal, nullptr, &handler);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
-    sigset_t only{};
+    sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, signal);
     sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
-    sigprocmask(SIG_BLOCK, &only, nullptr);
-    sigaction(signal, &action, nullptr);
+    sigaction(signal, &handler, nullptr);
     if (was_raw) {
         enter_raw();
     }
@@ -70,15 +69,15 @@ void act_by_default(int signal)
 // refusal of a background job is ignored, so that it cannot stop the process.
 void catch_signals()
 {
-    struct sigaction action {};
+    struct sigaction catching {};
+    catching.sa_handler = act_by_default;
+    sigfillset(&catching.sa_mask);
+    struct sigaction old {};
     for (int signal = 1; signal < NSIG; ++signal) {
-        sigaction(signal, nullptr, &action);
-        if (action.sa_handler != SIG_IGN &&
+        sigaction(signal, nullptr, &old);
+        if (old.sa_handler != SIG_IGN &&
             std::ranges::find(harmless_signals, signal) == std::end(harmless_signals)) {
-            action.sa_handler = act_by_default;
-            action.sa_flags = 0;
-            sigfillset(&action.sa_mask);
-            sigaction(signal, &action, nullptr);
+            sigaction(signal, &catching, nullptr);
         }
     }
     std::signal(SIGTTIN, SIG_IGN);
@@ -90,7 +89,7 @@ void catch_signals()
 // hang-up, and once the terminal is another process group's.
 bool read_byte(unsigned char& byte, const timespec* pause)
 {
-    int got = 0;
+    int got;
     do {
         fd_set ready;
         FD_ZERO(&ready);
@@ -122,14 +121,13 @@ void turn_write_signals_into_errors()
 
 void console_open()
 {
-    // Non-blocking, so that opening a terminal line never waits for a carrier;
-    // above the standard descriptors, so that a closed one stays closed.
-    // select takes descriptors below FD_SETSIZE only.
-    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    // Non-blocking: a byte is read only once select has seen it, and no read
+    // may block while signals are held back. Above the standard descriptors,
+    // so that a closed one stays closed; select takes them below FD_SETSIZE.
+    const int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK);
     if (fd >= 0) {
         terminal = fcntl(fd, F_DUPFD_CLOEXEC, 3);
         close(fd);
-        fcntl(terminal, F_SETFL, fcntl(terminal, F_GETFL) & ~O_NONBLOCK);
     }
     if (terminal >= FD_SETSIZE) {
         close(terminal);

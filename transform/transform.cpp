@@ -31,7 +31,7 @@ std::uint32_t little_endian(std::uint32_t bytes)
 void negate_pairs(unsigned char* p, std::size_t size)
 {
     for (std::size_t i = 0; i < size / 4; ++i) {
-        std::uint32_t bytes = 0;
+        std::uint32_t bytes;
         std::memcpy(&bytes, p + 4 * i, 4);
         const std::uint32_t pair = little_endian(bytes);
         bytes = little_endian((pair & 0xFFFFU) | (0U - (pair & 0xFFFF0000U)));
@@ -45,7 +45,7 @@ void negate_odd_words(std::FILE* in, std::FILE* out)
 {
     // fread comes back short only at the end of the input or on a read error,
     // so only the last block can be partial; its odd last byte goes out as is.
-    std::size_t got = 0;
+    std::size_t got;
     do {
         got = std::fread(buffer, 1, block_size, in);
         negate_pairs(buffer, got);
