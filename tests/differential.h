@@ -57,7 +57,7 @@ inline std::string check_transform(const Bytes& in, std::size_t fail_at)
             return -1;
         }
         size = std::min({size, s.data.size() - s.at, s.fail_at - s.at});
-        std::memcpy(buf, s.data.data() + s.at, size);
+        std::copy_n(s.data.begin() + static_cast<std::ptrdiff_t>(s.at), size, buf);
         s.at += size;
         return static_cast<ssize_t>(size);
     };

@@ -61,9 +61,10 @@ protected:
 
     // Runs `command` on the terminal, then each of `steps`: "wait" till the
     // terminal is raw; "goes on" for 300 ms; "stop" the foreground job, till
-    // the terminal is not raw; "hang up"; a number sends that signal; other text is typed. Returns
-    // the exit status (a signal: its negative), what is on the screen, and
-    // whether the terminal is back in its first mode with no input left.
+    // the shell shows "stopped"; "hang up"; a number sends that signal;
+    // other text is typed. Returns the exit status (a signal: its negative),
+    // whether the terminal is back in its first mode with no input left,
+    // and what is on the screen.
     std::string on_terminal(const std::string& command, const std::vector<std::string>& steps)
     {
         tcsetattr(slave, TCSANOW, &before); // whatever the last run left
@@ -78,21 +79,28 @@ protected:
             _exit(127);
         }
         termios now{};
-        const auto until_raw = [&](bool raw) {
-            for (int tries = 0; tcgetattr(slave, &now) == 0 &&
-                                ((now.c_lflag & ICANON) == 0) != raw && ++tries < 1000;)
-                std::this_thread::sleep_for(5ms);
+        std::string screen;
+        const auto read_screen = [&](const std::string& until, int patience_ms) {
+            const std::size_t from = screen.size();
+            char buf[256];
+            pollfd ready{master, POLLIN, 0};
+            for (ssize_t got = 0;
+                 (until.empty() || screen.find(until, from) == std::string::npos) && master >= 0 &&
+                 poll(&ready, 1, patience_ms) > 0 && (got = read(master, buf, sizeof buf)) > 0;)
+                screen.append(buf, static_cast<std::size_t>(got));
         };
         for (const std::string& step : steps) {
             if (step == "wait") {
-                until_raw(true);
+                for (int tries = 0;
+                     tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) != 0 && ++tries < 1000;)
+                    std::this_thread::sleep_for(5ms);
             } else if (step == "goes on") {
                 if (ended(pid, 300ms) != -1)
                     return "did not wait";
             } else if (step == "stop") {
                 if (tcgetpgrp(master) > 1)
                     kill(-tcgetpgrp(master), SIGTSTP);
-                until_raw(false);
+                read_screen("stopped", 5000);
             } else if (step == "hang up") {
                 close(std::exchange(master, -1));
             } else if (std::isdigit(step[0])) {
@@ -112,12 +120,8 @@ protected:
         if (ioctl(slave, FIONREAD, &pending) == 0 && pending != 0)
             result += " (input left)";
         tcflush(slave, TCIFLUSH);
-        char buf[256];
-        pollfd ready{master, POLLIN, 0};
-        for (ssize_t got = 0;
-             master >= 0 && poll(&ready, 1, 50) > 0 && (got = read(master, buf, sizeof buf)) > 0;)
-            result.append(buf, static_cast<std::size_t>(got));
-        return result;
+        read_screen("", 50);
+        return result + screen;
     }
 };
 
@@ -167,12 +171,13 @@ TEST_F(Terminal, SignalsRestoreTheModeAndEndTheTool)
 // and as a background job it does not wait at all.
 TEST_F(Terminal, JobControl)
 {
-    const std::string check = "stty -a | grep -q -- -icanon && kill -9 %1; ";
+    const std::string check = "stty -a | grep -q -- -icanon && kill -9 %1; echo stopped; ";
     const std::string stopped = "set -m; $Q missing.wav; " + check;
     EXPECT_EQ(on_terminal(stopped + "fg >/dev/null; " + check + "fg >/dev/null",
                           {"wait", "stop", "wait", "stop", "wait", "goes on", "k"}),
-              failed);
-    EXPECT_EQ(on_terminal(stopped + "bg >/dev/null; wait %1", {"wait", "stop"}), failed);
+              failed + "stopped\r\nstopped\r\n");
+    EXPECT_EQ(on_terminal(stopped + "bg >/dev/null; wait %1", {"wait", "stop"}),
+              failed + "stopped\r\n");
     EXPECT_EQ(on_terminal("set -m; $Q missing.wav & wait $!", {}), failed);
 }
 
