@@ -10,12 +10,14 @@ Q="${2:-} $(realpath "$1")"
 export Q
 top=$(mktemp -d) || exit 1
 trap 'rm -rf "$top"' EXIT
+checks=0
 failed=0
 head -c 1000003 /dev/urandom > "$top/in.wav"
 # The rule, the plain way: the second word of every four bytes negated.
 perl -0777 -pe 's/(..)(..)/$1 . pack("v", -unpack("v", $2))/gse' "$top/in.wav" > "$top/negated.wav"
 
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+check() { checks=$((checks + 1)); }
 
 # expect STATUS MESSAGE COMMAND: the exit status, and the message on standard
 # error as printf makes it (line ends as "\n" on every platform); nothing on
@@ -24,6 +26,7 @@ expect() {
     rm -rf "$top/work" && mkdir "$top/work" && cp "$top/in.wav" "$top/work/" || exit 1
     (cd "$top/work" && setsid -w timeout 60 sh -c "$3" < /dev/null > "$top/out" 2> "$top/err")
     status=$?
+    check
     printf "$2" > "$top/want"
     tr -d '\r' < "$top/err" | cmp -s - "$top/want" || fail "$3: said '$(cat "$top/err")'"
     [ "$status" = "$1" ] || fail "$3: status $status"
@@ -31,7 +34,7 @@ expect() {
 }
 
 # holds FILE WANT: FILE in the last command's directory holds what WANT does.
-holds() { cmp -s "$top/work/$1" "$2" || fail "$1 does not hold what $2 does"; }
+holds() { check; cmp -s "$top/work/$1" "$2" || fail "$1 does not hold what $2 does"; }
 
 expect 0 '' 'cp in.wav ./-n && head -c 2000000 /dev/zero > vok.wav && $Q -n missing --help'
 holds vok.wav "$top/negated.wav"
@@ -58,5 +61,5 @@ if [ -z "${2:-}" ]; then # /dev/stdin, FIFOs and file-size limits of POSIX syste
     holds vok.wav "$top/cut.wav"
     expect 1 'output file write error\n' 'mkfifo vok.wav && { : < vok.wav & } && $Q in.wav'
 fi
-echo "$failed failed"
+echo "$((checks - failed)) passed, $failed failed"
 [ "$failed" = 0 ]
