@@ -61,10 +61,10 @@ protected:
 
     // Runs `command` on the terminal, then each of `steps`: "wait" till the
     // terminal is raw; "goes on" for 300 ms; "stop" the foreground job, till
-    // the shell shows "stopped"; "hang up"; a number sends that signal;
-    // other text is typed. Returns the exit status (a signal: its negative),
-    // whether the terminal is back in its first mode with no input left,
-    // and what is on the screen.
+    // the shell shows "stopped"; "cooked" sets the first mode again; "hang
+    // up"; a number sends that signal; other text is typed. Returns the exit
+    // status (a signal: its negative), whether the terminal is back in its
+    // first mode with no input left, and what is on the screen.
     std::string on_terminal(const std::string& command, const std::vector<std::string>& steps)
     {
         tcsetattr(slave, TCSANOW, &before); // whatever the last run left
@@ -101,6 +101,8 @@ protected:
                 if (tcgetpgrp(master) > 1)
                     kill(-tcgetpgrp(master), SIGTSTP);
                 read_screen("stopped", 5000);
+            } else if (step == "cooked") {
+                tcsetattr(slave, TCSANOW, &before);
             } else if (step == "hang up") {
                 close(std::exchange(master, -1));
             } else if (std::isdigit(step[0])) {
@@ -179,6 +181,10 @@ TEST_F(Terminal, JobControl)
     EXPECT_EQ(on_terminal(stopped + "bg >/dev/null; wait %1", {"wait", "stop"}),
               failed + "stopped\r\n");
     EXPECT_EQ(on_terminal("set -m; $Q missing.wav & wait $!", {}), failed);
+    // SIGSTOP cannot be caught; continued, the tool takes the terminal again.
+    EXPECT_EQ(on_terminal("exec $Q missing.wav", {"wait", std::to_string(SIGSTOP), "cooked",
+                                                  std::to_string(SIGCONT), "wait", "goes on", "k"}),
+              failed);
 }
 
 } // namespace

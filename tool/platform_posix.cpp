@@ -20,7 +20,9 @@ volatile std::sig_atomic_t raw_now = 0; // the terminal is in raw_mode
 sigset_t open_mask;                     // the signals let through while the wait sleeps
 
 // Signals whose default is to do nothing: no reason to touch the terminal.
-constexpr int harmless_signals[] = {SIGCHLD, SIGCONT, SIGURG, SIGWINCH};
+// SIGCONT is caught: after a SIGSTOP, which cannot be, the terminal may be in
+// another mode, or another process group's.
+constexpr int harmless_signals[] = {SIGCHLD, SIGURG, SIGWINCH};
 
 // How long the rest of a key's bytes may take after its first.
 constexpr timespec sequence_pause{0, 100'000'000};
