@@ -132,8 +132,7 @@ void console_open()
         close(fd);
     }
     if (terminal >= FD_SETSIZE) {
-        close(terminal);
-        terminal = -1;
+        terminal = -1; // the exit closes it
     }
 }
 
