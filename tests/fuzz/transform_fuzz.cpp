@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     std::memcpy(&fail_at, data, sizeof fail_at);
     const Bytes in(data + sizeof fail_at, data + size);
-    if (!check_transform(in, fail_at == UINT32_MAX ? SIZE_MAX : fail_at % (in.size() + 1)).empty())
+    if (!transforms_until(in, fail_at == UINT32_MAX ? SIZE_MAX : fail_at % (in.size() + 1)))
         std::abort();
     return 0;
 }
