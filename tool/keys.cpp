@@ -69,9 +69,6 @@ bool key_ends_wait(unsigned virtual_key, char character, unsigned long modifiers
 
 bool key_bytes_complete(const unsigned char* bytes, std::size_t count)
 {
-    if (count == 0) {
-        return false;
-    }
     if (bytes[0] != 0x1B) {
         return utf8_complete(bytes, count);
     }

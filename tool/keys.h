@@ -19,8 +19,8 @@ constexpr unsigned long shift_pressed = 0x10;
 // Modifiers, lock keys, Pause and the like never do.
 bool key_ends_wait(unsigned virtual_key, char character, unsigned long modifiers);
 
-// Whether the bytes read so far from a terminal make up one whole key press:
-// a byte, a UTF-8 character, or an escape sequence such as ESC [ A,
-// ESC O P, ESC [ 1 5 ~ or ESC [ 1 ; 5 C. A lone ESC is never whole by
-// itself: only a pause after it tells the Escape key from a sequence.
+// Whether the `count` bytes read so far from a terminal, at least one, make
+// up one whole key press: a byte, a UTF-8 character, or an escape sequence
+// such as ESC [ A, ESC O P, ESC [ 1 5 ~ or ESC [ 1 ; 5 C. A lone ESC is never
+// whole by itself: only a pause after it tells the Escape key from a sequence.
 bool key_bytes_complete(const unsigned char* bytes, std::size_t count);
