@@ -15,8 +15,8 @@ data = os.urandom(1000003)
 checks, failures = 0, 0
 
 
+# The rule, the plain way: the second word of every four bytes negated.
 def negated(data):
-    """The rule, the plain way: the second word of every four bytes negated."""
     count = len(data) // 4 * 2
     words = list(struct.unpack(f"<{count}H", data[: 2 * count]))
     words[1::2] = [-word & 0xFFFF for word in words[1::2]]
@@ -25,24 +25,24 @@ def negated(data):
 
 def check(want, got, what):
     global checks, failures
-    checks += 1
+    checks, failures = checks + 1, failures + (want != got)
     if want != got:
-        failures += 1
-        print(f"FAIL: {what}" + ("" if isinstance(got, bytes) else f": {got!r}, not {want!r}"))
+        print(f"FAIL: {what}" + (f": {got!r}, not {want!r}" if isinstance(got, str) else ""))
 
 
-def start(command, terminal=None, out=None, err=None):
+# Starts `command` in a new session; a terminal on its standard input becomes
+# its controlling terminal.
+def start(command, stdin, stdout, stderr):
     shutil.rmtree(work)
     os.mkdir(work)
     open(f"{work}/in.wav", "wb").write(data)
-    take = terminal and (lambda: ioctl(0, termios.TIOCSCTTY, 0))
-    return subprocess.Popen(["sh", "-c", command], cwd=work, start_new_session=True, preexec_fn=take,
-                            stdin=terminal or subprocess.DEVNULL, stdout=terminal or out,
-                            stderr=terminal or err)
+    return subprocess.Popen(["sh", "-c", command], cwd=work, stdin=stdin, stdout=stdout,
+                            stderr=stderr, start_new_session=True,
+                            preexec_fn=lambda: os.isatty(0) and ioctl(0, termios.TIOCSCTTY, 0))
 
 
+# The exit status (a signal's negative), or "timed out" and the session killed.
 def finish(tool, seconds):
-    """The exit status (a signal's negative), or "timed out" and the session killed."""
     try:
         return tool.wait(seconds)
     except subprocess.TimeoutExpired:
@@ -54,33 +54,34 @@ def finish(tool, seconds):
 # every platform), nothing on standard output, and what each file holds after.
 def expect(status, message, command, holds={}):
     out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-    got = f"{finish(start(command, None, out, err), 60)}"
+    got = f"{finish(start(command, subprocess.DEVNULL, out, err), 60)}"
     got += os.pread(err.fileno(), 4096, 0).decode().replace("\r", "")
-    check(f"{status}{message}", got + (" and output" if os.fstat(out.fileno()).st_size else ""), command)
+    check(f"{status}{message}", got + (" and output" if os.fstat(out.fileno()).st_size else ""),
+          command)
     for name, want in holds.items():
-        check(want, open(f"{work}/{name}", "rb").read(), f"{command}: {name}")
+        path = f"{work}/{name}"
+        check(want, os.path.isfile(path) and open(path, "rb").read(), f"{command}: {name}")
 
 
 # Runs `command` on a pseudo-terminal, then each step: "wait" till the terminal
 # is raw; "goes on" for 300 ms; "stop" the foreground job, till the shell says
 # "stopped"; "cooked" sets the first mode again; "hang up"; a number sends that
-# signal; other text is typed. Checks the exit status, whether the terminal is
-# back in its first mode with no input left, and what is on the screen.
+# signal; bytes are typed. Checks the exit status, whether the terminal is back
+# in its first mode, how many bytes of input are left, and the screen.
 def on_terminal(want, command, *steps):
     master, slave = pty.openpty()
     before = termios.tcgetattr(slave)
-    tool, screen, result = start(command, slave), b"", ""
+    tool, screen, result = start(command, slave, slave, slave), b"", ""
 
     def read_screen(until, seconds):
         nonlocal screen
         seen = len(screen)
-        while (until is None or until not in screen[seen:]) and select.select([master], [], [], seconds)[0]:
+        while until not in screen[seen:] and select.select([master], [], [], seconds)[0]:
             screen += os.read(master, 256)
 
     for step in steps:
-        for _ in range(1000 if step == "wait" else 0):
-            if not termios.tcgetattr(slave)[3] & termios.ICANON:
-                break
+        raw_by = time.monotonic() + (5 if step == "wait" else 0)
+        while time.monotonic() < raw_by and termios.tcgetattr(slave)[3] & termios.ICANON:
             time.sleep(0.005)
         if step == "goes on" and not time.sleep(0.3) and tool.poll() is not None:
             result = "did not wait: "
@@ -102,7 +103,7 @@ def on_terminal(want, command, *steps):
             result += " (mode not restored)"
         if left := int.from_bytes(ioctl(slave, termios.FIONREAD, bytes(4)), sys.byteorder):
             result += f" ({left} left)"
-        read_screen(None, 0.05)
+        read_screen(b"\0", 0.05)  # all there is
         os.close(master)
     os.close(slave)
     check(want, result + screen.decode(), f"{command} {steps}")
@@ -113,7 +114,8 @@ expect(0, "", "cp in.wav ./-n && head -c 2000000 /dev/zero > vok.wav && $Q -n mi
 expect(0, "", "mkdir music && mv in.wav music/音.wav && $Q music/音.wav && test ! -e music/vok.wav",
        {"vok.wav": negated(data)})
 for size in 0, 1, 2, 3, 5, 256 * 1024 - 1, 256 * 1024, 256 * 1024 + 2, 3 * 256 * 1024 + 3:
-    expect(0, "", f"head -c {size} in.wav > cut.wav && $Q cut.wav", {"vok.wav": negated(data[:size])})
+    expect(0, "", f"head -c {size} in.wav > cut.wav && $Q cut.wav",
+           {"vok.wav": negated(data[:size])})
 expect(1, "quaro.exe <wav file>", "$Q")
 expect(1, "input file open error\n", "mkdir folder && $Q folder && test ! -e vok.wav")
 expect(1, "input file open error\n", "cp in.wav vok.wav && $Q missing.wav", {"vok.wav": data})
@@ -129,27 +131,29 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
            {"vok.wav": negated(data)[:51200]})
     expect(1, "output file write error\n", "mkfifo vok.wav && { : < vok.wav & } && $Q in.wav")
 
-    # The key comes from the terminal, not standard input, and is not echoed;
-    # there is no wait after a success, nor with no descriptor select can take.
+    # The key comes from the controlling terminal, not standard input, and is
+    # not echoed. There is no wait after a success, in a session without a
+    # terminal, or when the terminal's descriptor would be FD_SETSIZE.
     failed = "1input file open error\r\n"
     on_terminal(failed, "printf 'y\\n' | $Q missing.wav", "wait", "goes on", b"q")
     on_terminal(failed, "exec $Q /dev/stdin <&-", "wait", b"q")
     on_terminal("0", "exec $Q in.wav")
-    on_terminal(failed, "exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1024; i++)); do eval "
+    on_terminal(failed, "exec setsid -w $Q missing.wav")
+    on_terminal(failed, "exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
                 "\"exec $i</dev/null\"; done && exec $Q missing.wav'")
     # Each key is read whole, and no more: a lone Escape (ended by the pause
     # after it), or a key with another typed after it at once, UTF-8
     # characters and sequences, valid or broken, included.
     on_terminal(failed, "exec $Q missing.wav", "wait", b"\x1b")
-    for key in (b"a", b"\x03", b"\x1a", *(key.encode() for key in "é€अ😀"), b"\x1bx", b"\x1b\xC3\xA9",
-                b"\x1b[A", b"\x1bOP", b"\x1b[15~", b"\x1b[1;5C", b"\x1b[1 q", b"\x1b[?1;2c", b"\x1b[[A",
-                b"\x1b\x1b[A", b"\xC3a", b"\xE2\x82a", b"\x1b[1\r"):
+    for key in (b"a", b"\x03", b"\x1a", *(key.encode() for key in "é€अ😀"), b"\x1bx",
+                b"\x1b\xC3\xA9", b"\x1b[A", b"\x1bOP", b"\x1b[15~", b"\x1b[1;5C", b"\x1b[1 q",
+                b"\x1b[?1;2c", b"\x1b[[A", b"\x1b\x1b[A", b"\xC3a", b"\xE2\x82a", b"\x1b[1\r"):
         on_terminal("1 (1 left)" + failed[1:], "exec $Q missing.wav", "wait", key + b"x")
-    on_terminal("1k" + failed[1:], "sleep 1; exec $Q missing.wav", b"k")
+    on_terminal("1k" + failed[1:], "sleep 1; exec $Q missing.wav", b"k")  # typed in the sleep
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores; so does a hang-up.
-    for name in "HUP INT QUIT TERM ALRM USR1 USR2 VTALRM PROF XCPU RTMIN RTMAX".split():
-        number = signal.Signals[f"SIG{name}"]
+    for number in (signal.Signals[f"SIG{name}"] for name in
+                   "HUP INT QUIT TERM ALRM USR1 USR2 VTALRM PROF XCPU RTMIN RTMAX".split()):
         on_terminal(f"{-number}" + failed[1:], "exec $Q missing.wav", "wait", int(number))
     on_terminal(failed, "trap '' TERM; exec $Q missing.wav", "wait", 15, "goes on", b"k")
     on_terminal("-1", "exec $Q missing.wav", "wait", "hang up")
