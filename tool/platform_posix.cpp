@@ -45,21 +45,24 @@ void leave_raw()
 // Gives the terminal back and lets the signal take its default course: the
 // end of the process, or a stop. Once continued (or where the default is to
 // ignore it), raw again if it was and the terminal is still the process's;
-// continued in the background, the wait ends.
+// continued in the background, the wait ends. SIGCONT has done its work by
+// now; raised again, it would discard a stop signal that is waiting.
 void act_by_default(int signal)
 {
     const int saved_errno = errno;
     const bool was_raw = raw_now != 0;
     leave_raw();
-    struct sigaction handler {};
-    sigaction(signal, nullptr, &handler);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
-    sigaction(signal, &handler, nullptr);
+    if (signal != SIGCONT) {
+        struct sigaction handler {};
+        sigaction(signal, nullptr, &handler);
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
+        sigaction(signal, &handler, nullptr);
+    }
     if (was_raw) {
         enter_raw();
     }
