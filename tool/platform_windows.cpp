@@ -7,7 +7,7 @@
 namespace {
 
 HANDLE console = INVALID_HANDLE_VALUE;
-DWORD saved_mode = 0;
+DWORD saved_mode;
 
 // Held for each change of mode, and by the control handler to the exit, so
 // that no change on the main thread comes after the handler's.
@@ -47,16 +47,15 @@ void console_open()
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// No wait without a console, or with one that cannot be read. The control
+// handler stays to the exit, which follows.
 void wait_for_key()
 {
-    if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &saved_mode) == 0) {
-        return;
-    }
     // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
-    SetConsoleCtrlHandler(end_wait, TRUE);
-    if (set_mode(0)) {
+    if (GetConsoleMode(console, &saved_mode) != 0 && SetConsoleCtrlHandler(end_wait, TRUE) != 0 &&
+        set_mode(0)) {
         INPUT_RECORD event{};
-        DWORD count = 0;
+        DWORD count;
         while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
             const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
             if (event.EventType == KEY_EVENT && key.bKeyDown &&
@@ -66,15 +65,10 @@ void wait_for_key()
         }
         set_mode(saved_mode);
     }
-    SetConsoleCtrlHandler(end_wait, FALSE);
 }
 
-bool is_directory(std::FILE* stream)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    return GetFileInformationByHandle(handle_of(stream), &info) != 0 &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+// fopen refuses a directory here.
+bool is_directory(std::FILE*) { return false; }
 
 bool is_same_file(std::FILE* stream, const char* path)
 {
@@ -82,9 +76,9 @@ bool is_same_file(std::FILE* stream, const char* path)
     if (GetFileInformationByHandle(handle_of(stream), &open_file) == 0) {
         return false;
     }
-    const HANDLE named =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE named = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (named == INVALID_HANDLE_VALUE) {
         return false;
     }

@@ -1,0 +1,174 @@
+// quaro.exe's key wait in the Windows console. The tool runs as a child that
+// shares this program's console, and each case writes input records straight
+// into the console's input buffer, as the keyboard would, or sends a control
+// signal; then it checks the tool's exit status, the records left unread and
+// the console's mode.
+//
+//   console_test QUARO_EXE      (in a console; under wine, on a terminal)
+#include <cstdio>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+namespace {
+
+HANDLE console = INVALID_HANDLE_VALUE;
+int checks = 0;
+int failures = 0;
+
+void check(const char* what, const char* name, DWORD want, DWORD got)
+{
+    ++checks;
+    if (want != got) {
+        std::printf("FAIL: %s: %s is %lu, not %lu\n", what, name, got, want);
+        ++failures;
+    }
+}
+
+INPUT_RECORD key(WORD virtual_key, char character, DWORD modifiers = 0, BOOL down = TRUE)
+{
+    INPUT_RECORD event{KEY_EVENT, {}};
+    event.Event.KeyEvent = {down, 1, virtual_key, 0, {}, modifiers};
+    event.Event.KeyEvent.uChar.UnicodeChar = static_cast<unsigned char>(character);
+    return event;
+}
+
+INPUT_RECORD other(WORD type) { return {type, {}}; }
+
+void type(const std::vector<INPUT_RECORD>& events)
+{
+    DWORD written = 0;
+    WriteConsoleInputW(console, events.data(), static_cast<DWORD>(events.size()), &written);
+}
+
+DWORD console_mode()
+{
+    DWORD mode = 0xFFFFFFFF;
+    GetConsoleMode(console, &mode);
+    return mode;
+}
+
+DWORD events_left()
+{
+    DWORD count = 0;
+    GetNumberOfConsoleInputEvents(console, &count);
+    return count;
+}
+
+struct Case {
+    const char* what;
+    std::string arguments;
+    DWORD flags;                      // how the tool is started
+    bool from_nul;                    // with standard input from NUL
+    std::vector<INPUT_RECORD> before; // typed before it starts
+    std::vector<INPUT_RECORD> typed;  // typed once it waits
+    DWORD signal;                     // sent once it waits, unless no_signal
+    DWORD left;                       // records unread at the end
+};
+
+constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
+constexpr DWORD no_signal = MAXDWORD;
+
+// Whether the tool sets the console's mode for its wait within 5 s.
+bool waits(HANDLE tool)
+{
+    for (int tries = 0; tries < 500 && WaitForSingleObject(tool, 0) == WAIT_TIMEOUT; ++tries) {
+        if (console_mode() == 0) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+void run(const Case& test, const std::string& quaro, DWORD first_mode)
+{
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (test.from_nul) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput =
+            CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    type(test.before);
+    std::string command = '"' + quaro + "\" " + test.arguments;
+    PROCESS_INFORMATION tool{};
+    CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, test.flags, nullptr, nullptr,
+                   &startup, &tool);
+    if (!test.typed.empty() || test.signal != no_signal) {
+        check(test.what, "waiting", TRUE, waits(tool.hProcess));
+        type(test.typed);
+    }
+    // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
+    // ERROR_INVALID_HANDLE.
+    if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0) {
+        std::printf("skipped: %s: this console sends no such signal\n", test.what);
+    } else {
+        WaitForSingleObject(tool.hProcess, 5000);
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(tool.hProcess, &status);
+        check(test.what, "the exit status", 1, status);
+        check(test.what, "the records left", test.left, events_left());
+        check(test.what, "the console mode", first_mode, console_mode());
+    }
+    TerminateProcess(tool.hProcess, 1);
+    WaitForSingleObject(tool.hProcess, INFINITE);
+    CloseHandle(tool.hThread);
+    CloseHandle(tool.hProcess);
+    if (startup.hStdInput != nullptr) {
+        CloseHandle(startup.hStdInput);
+    }
+    // Wine keeps a read that a process left unfinished when it ended, and
+    // gives it the next record; this one is that record.
+    type({other(FOCUS_EVENT)});
+    FlushConsoleInputBuffer(console);
+    SetConsoleMode(console, first_mode);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Ctrl+C and Ctrl+Break meant for the tool must not end the tests.
+    SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+    console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD first_mode = 0;
+    if (argc != 2 || GetConsoleMode(console, &first_mode) == 0) {
+        std::puts("usage, in a console: console_test QUARO_EXE");
+        return 2;
+    }
+    const std::string quaro = argv[1];
+    // Typed before the wait: what ends no wait (events that are no key press,
+    // a release, keys that produce no character and are not listed, and
+    // combinations that have no key code), all read and skipped; then F1,
+    // which ends the wait at once, and one more key, left unread.
+    // clang-format off
+    const std::vector<INPUT_RECORD> typed_before = {
+        other(FOCUS_EVENT), other(MOUSE_EVENT), other(WINDOW_BUFFER_SIZE_EVENT), other(MENU_EVENT),
+        key('A', 'a', 0, FALSE), key(VK_SHIFT, 0, SHIFT_PRESSED), key(VK_CONTROL, 0, ctrl),
+        key(VK_MENU, 0, LEFT_ALT_PRESSED), key(VK_CAPITAL, 0), key(VK_PAUSE, 0),
+        key(VK_SNAPSHOT, 0), key(VK_LWIN, 0), key(VK_APPS, 0), key('1', 0, ctrl),
+        key(VK_NUMPAD5, 0, RIGHT_ALT_PRESSED), key(VK_F1, 0), key('B', 'b')};
+    // clang-format on
+    CreateDirectoryA("vok.wav", nullptr);
+    const Case cases[] = {
+        {"no file named", "", 0, false, {}, {key('A', 'a')}, no_signal, 0},
+        {"input from NUL", "missing.wav", 0, true, {}, {key(VK_RETURN, '\r')}, no_signal, 0},
+        {"no output", '"' + quaro + '"', 0, false, {}, {key(VK_ESCAPE, '\x1b')}, no_signal, 0},
+        {"typed before", "missing.wav", 0, false, typed_before, {}, no_signal, 1},
+        {"Ctrl+C as a key", "missing.wav", 0, false, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
+        {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
+        {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
+        {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
+    };
+    for (const Case& test : cases) {
+        run(test, quaro, first_mode);
+    }
+    RemoveDirectoryA("vok.wav");
+    std::printf("%d passed, %d failed\n", checks - failures, failures);
+    return failures == 0 ? 0 : 1;
+}
