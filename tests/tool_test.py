@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
 # The built tool end to end, as a user runs it. Each case is a command line
-# for sh, in a fresh directory that holds in.wav (random bytes of odd length),
-# with $Q standing for the tool. It runs in a session of its own: with no
-# terminal, so that no failure waits for a key, or with a pseudo-terminal as
-# its controlling terminal, to try the key wait the way a user meets it.
+# for sh, in a fresh directory that holds in.wav, with $Q standing for the
+# tool. It runs in a session of its own: with no terminal, so that no failure
+# waits for a key, or with a pseudo-terminal as its controlling terminal, to
+# try the key wait the way a user meets it.
 #
 #   tests/tool_test.py QUARO [RUNNER]      RUNNER: for instance wine, for quaro.exe
-import atexit, contextlib, os, pty, random, select, shutil, signal, struct, subprocess, sys
-import fcntl, tempfile, termios, time
+import atexit, contextlib, fcntl, os, pty, random, select, shutil, signal, struct, subprocess
+import sys, tempfile, termios, time
 
 os.environ["Q"] = " ".join(sys.argv[2:] + [os.path.realpath(sys.argv[1])])
 work = tempfile.mkdtemp()
 atexit.register(shutil.rmtree, work)
-data = random.Random(1).randbytes(1000003)
+# Every word value at an even and at an odd position, then random bytes:
+# over three blocks, of odd length.
+data = b"".join(struct.pack("<HH", value, value) for value in range(65536))
+data += random.Random(1).randbytes(737859)
 checks, failures = 0, 0
 
 
@@ -24,20 +27,37 @@ def negated(data):
     return struct.pack(f"<{count}H", *words) + data[2 * count :]
 
 
-def check(want, got, what):
+def check(what, want, got):
     global checks, failures
-    checks, failures = checks + 1, failures + (want != got)
-    if want != got:
-        print(f"FAIL: {what}" + (f": {got!r}, not {want!r}" if isinstance(got, str) else ""))
+    checks += 1
+    if want == got:
+        return
+    failures += 1
+    if isinstance(want, bytes) and isinstance(got, bytes):
+        at = next(at for at, (a, b) in enumerate(zip(want + b"?", got + b"!")) if a != b)
+        got, want = f"{len(got)} bytes, differing from byte {at} on", f"{len(want)} bytes"
+    print(f"FAIL: {what}: {got!s}, not {want!s}")
 
 
-# Starts `command` (a list) in a new session; a terminal on its standard input
-# becomes its controlling terminal.
+def contents(path):
+    if not os.path.isfile(path):
+        return "no file"
+    with open(path, "rb") as file:
+        return file.read()
+
+
+# Starts `command` (a list) in a new session, with a terminal on its standard
+# input as its controlling terminal.
 def start(command, stdin, stdout, stderr):
     shutil.rmtree(work)
     os.mkdir(work)
-    open(f"{work}/in.wav", "wb").write(data)
-    take_terminal = lambda: os.isatty(0) and fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+    with open(f"{work}/in.wav", "wb") as file:
+        file.write(data)
+
+    def take_terminal():
+        if os.isatty(0):
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
     return subprocess.Popen(command, cwd=work, stdin=stdin, stdout=stdout, stderr=stderr,
                             start_new_session=True, preexec_fn=take_terminal)
 
@@ -52,126 +72,189 @@ def finish(tool, seconds):
     return "timed out" if tool.returncode is None else tool.returncode
 
 
-# The status and message of `command` with no terminal (line ends as "\n" on
-# every platform), nothing on standard output, and what each file holds after
-# (False: there is no such file).
-def expect(status, message, command, holds={}):
+# Runs `command` with no terminal: its status, its message (line ends as "\n"
+# on every platform), nothing on standard output, and what each file holds.
+def expect(command, status, message="", files={}):
     out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
     # timeout ends the case even if this script is killed first
     tool = start(["timeout", "-s", "KILL", "20", "sh", "-c", command], subprocess.DEVNULL, out, err)
-    got = f"{finish(tool, 30)}"
-    got += os.pread(err.fileno(), 4096, 0).decode(errors="backslashreplace").replace("\r", "")
-    check(f"{status}{message}", got + (" and output" if os.fstat(out.fileno()).st_size else ""),
-          command)
-    for name, want in holds.items():
-        path = f"{work}/{name}"
-        check(want, os.path.isfile(path) and open(path, "rb").read(), f"{command}: {name}")
+    check(f"{command}: status", status, finish(tool, 30))
+    message_seen = os.pread(err.fileno(), 4096, 0).replace(b"\r", b"")
+    check(f"{command}: message", message, message_seen.decode(errors="backslashreplace"))
+    check(f"{command}: bytes on standard output", 0, os.fstat(out.fileno()).st_size)
+    for name, want in files.items():
+        check(f"{command}: {name}", want, contents(f"{work}/{name}"))
 
 
-# Runs `command` on a pseudo-terminal, then each step: "wait" till the terminal
-# is raw; "goes on" for 300 ms; "stop" the foreground job, till the shell says
-# "stopped"; "cooked" sets the first mode again; "hang up"; a number sends that
-# signal; bytes are typed. Checks the exit status, whether the terminal is back
-# in its first mode, how many bytes of input are left, and the screen.
-def on_terminal(want, command, *steps):
-    master, slave = pty.openpty()
-    before = termios.tcgetattr(slave)
-    tool, screen, result = start(["sh", "-c", command], slave, slave, slave), bytearray(), ""
+# `command` on a pseudo-terminal, for the steps of a case to act on.
+class Terminal:
+    def __init__(self, command, input_flags=0):
+        self.command = command
+        self.master, self.slave = pty.openpty()
+        mode = self.mode()
+        mode[0] |= input_flags
+        termios.tcsetattr(self.slave, termios.TCSANOW, mode)
+        self.first_mode = self.mode()
+        self.mode_at_end = self.first_mode
+        self.screen = bytearray()
+        self.tool = start(["sh", "-c", command], self.slave, self.slave, self.slave)
 
-    def read_screen(until, seconds):
-        seen = len(screen)
-        while until not in screen[seen:] and select.select([master], [], [], seconds)[0]:
-            screen.extend(os.read(master, 256))
+    def mode(self):
+        return termios.tcgetattr(self.slave)
 
-    for step in steps:
-        raw_by = time.monotonic() + (5 if step == "wait" else 0)
-        while (time.monotonic() < raw_by and tool.poll() is None
-               and termios.tcgetattr(slave)[3] & termios.ICANON):
-            time.sleep(0.005)
-        if step == "goes on" and not time.sleep(0.3) and tool.poll() is not None:
-            result = "did not wait: "
+    def read_screen(self, until, seconds):
+        seen = len(self.screen)
+        while until not in self.screen[seen:] and select.select([self.master], [], [], seconds)[0]:
+            self.screen.extend(os.read(self.master, 256))
+
+    def bytes_left(self):
+        return int.from_bytes(fcntl.ioctl(self.slave, termios.FIONREAD, bytes(4)), sys.byteorder)
+
+
+# The steps. Each acts on the terminal or checks what it shows.
+def raw(terminal):
+    deadline = time.monotonic() + 5
+    while terminal.mode()[3] & termios.ICANON and terminal.tool.poll() is None:
+        if time.monotonic() > deadline:
             break
-        if step == "stop" and os.tcgetpgrp(master) > 0:  # 0: no job, nothing to stop
-            os.killpg(os.tcgetpgrp(master), signal.SIGTSTP)
-            read_screen(b"stopped", 5)
-        elif step == "cooked":
-            termios.tcsetattr(slave, termios.TCSANOW, before)
-        elif step == "hang up":
-            os.close(master)
-        elif isinstance(step, bytes):
-            os.write(master, step)
-        elif isinstance(step, int):
-            tool.send_signal(step)
-    result += f"{finish(tool, 5)}"
-    if "hang up" not in steps:  # else the terminal is gone
-        result += "" if termios.tcgetattr(slave) == before else " (mode not restored)"
-        if left := int.from_bytes(fcntl.ioctl(slave, termios.FIONREAD, bytes(4)), sys.byteorder):
-            result += f" ({left} left)"
-        read_screen(b"\0", 0.05)  # all there is
-        os.close(master)
-    os.close(slave)
-    check(want, result + screen.decode(errors="backslashreplace"), f"{command} {steps}")
+        time.sleep(0.005)
+    check(f"{terminal.command}: raw", 0, terminal.mode()[3] & termios.ICANON)
 
 
-expect(0, "", "cp in.wav ./-n && head -c 2000000 /dev/zero > vok.wav && $Q -n missing --help",
-       {"vok.wav": negated(data), "-n": data})
-expect(0, "", "mkdir music && mv in.wav music/音.wav && $Q music/音.wav && test ! -e music/vok.wav",
-       {"vok.wav": negated(data)})
+def output_as_before(terminal):
+    check(f"{terminal.command}: output flags", terminal.first_mode[1], terminal.mode()[1])
+    check(f"{terminal.command}: control flags", terminal.first_mode[2], terminal.mode()[2])
+
+
+def waits_on(terminal):
+    time.sleep(0.3)
+    check(f"{terminal.command}: still waiting", None, terminal.tool.poll())
+
+
+def typed(keys):
+    return lambda terminal: os.write(terminal.master, keys)
+
+
+def sent(number):
+    return lambda terminal: terminal.tool.send_signal(number)
+
+
+# Stops the foreground job, and waits for its shell to say "stopped".
+def stopped(by):
+    def stop(terminal):
+        os.killpg(os.tcgetpgrp(terminal.master), by)
+        terminal.read_screen(b"stopped", 5)
+
+    return stop
+
+
+def given_back(terminal):
+    check(f"{terminal.command}: mode when stopped", terminal.first_mode, terminal.mode())
+
+
+def cooked(terminal):
+    termios.tcsetattr(terminal.slave, termios.TCSANOW, terminal.first_mode)
+
+
+# A mode of a shell's own, cooked but for ECHOCTL, set while the tool is
+# stopped: it must be the mode at the end.
+def shell_sets_its_mode(terminal):
+    terminal.mode_at_end = list(terminal.first_mode)
+    terminal.mode_at_end[3] &= ~termios.ECHOCTL
+    termios.tcsetattr(terminal.slave, termios.TCSANOW, terminal.mode_at_end)
+
+
+# Runs `command` on a terminal through `steps`, then checks its status, the
+# mode it leaves, the bytes of input left unread, and all the screen shows.
+def on_terminal(command, steps, status, screen, left=0, input_flags=0):
+    terminal = Terminal(command, input_flags)
+    for step in steps:
+        step(terminal)
+    check(f"{command}: status", status, finish(terminal.tool, 5))
+    check(f"{command}: mode afterwards", terminal.mode_at_end, terminal.mode())
+    check(f"{command}: bytes left", left, terminal.bytes_left())
+    terminal.read_screen(b"\0", 0.05)  # all there is
+    check(f"{command}: screen", screen, terminal.screen.decode(errors="backslashreplace"))
+    os.close(terminal.master)
+    os.close(terminal.slave)
+
+
+expect("cp in.wav ./-n && head -c 2000000 /dev/zero > vok.wav && $Q -n missing --help", 0,
+       files={"vok.wav": negated(data), "-n": data})
+expect("mkdir music && mv in.wav music/音.wav && $Q music/音.wav", 0,
+       files={"vok.wav": negated(data), "music/vok.wav": "no file"})
 for size in 0, 1, 2, 3, 5, 256 * 1024 - 1, 256 * 1024, 256 * 1024 + 2, 3 * 256 * 1024 + 3:
-    expect(0, "", f"head -c {size} in.wav > cut.wav && $Q cut.wav",
-           {"vok.wav": negated(data[:size])})
-expect(1, "quaro.exe <wav file>", "$Q")
-expect(1, "input file open error\n", "mkdir folder && $Q folder", {"vok.wav": False})
-expect(1, "input file open error\n", "cp in.wav vok.wav && $Q missing.wav", {"vok.wav": data})
-expect(1, "output file create error\n", "mkdir vok.wav && $Q in.wav")
-expect(1, "output file create error\n", "ln in.wav vok.wav && $Q vok.wav", {"vok.wav": data})
-expect(1, "input file read error\n", "$Q /proc/self/mem", {"vok.wav": b""})
-expect(1, "output file write error\n", "ln -s /dev/full vok.wav && $Q /dev/zero")
+    expect(f"head -c {size} in.wav > cut.wav && $Q cut.wav", 0,
+           files={"vok.wav": negated(data[:size])})
+expect("$Q", 1, "quaro.exe <wav file>")
+expect("mkdir folder && $Q folder", 1, "input file open error\n", {"vok.wav": "no file"})
+expect("cp in.wav vok.wav && $Q missing.wav", 1, "input file open error\n", {"vok.wav": data})
+expect("mkdir vok.wav && $Q in.wav", 1, "output file create error\n")
+expect("ln in.wav vok.wav && $Q vok.wav", 1, "output file create error\n", {"vok.wav": data})
+expect("$Q /proc/self/mem", 1, "input file read error\n", {"vok.wav": b""})
+expect("ln -s /dev/full vok.wav && $Q /dev/zero", 1, "output file write error\n")
 if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of POSIX systems
-    expect(0, "", "cat in.wav | $Q /dev/stdin", {"vok.wav": negated(data)})
-    expect(1, "output file create error\n", "cp in.wav vok.wav && $Q /dev/stdin < vok.wav",
+    expect("cat in.wav | $Q /dev/stdin", 0, files={"vok.wav": negated(data)})
+    expect("cp in.wav vok.wav && $Q /dev/stdin < vok.wav", 1, "output file create error\n",
            {"vok.wav": data})
-    expect(1, "output file write error\n", "ulimit -f 100 && $Q in.wav",  # 512-byte blocks
+    expect("ulimit -f 100 && $Q in.wav", 1, "output file write error\n",  # 512-byte blocks
            {"vok.wav": negated(data)[:51200]})
-    expect(1, "output file write error\n", "mkfifo vok.wav && { : < vok.wav & } && $Q in.wav")
+    expect("mkfifo vok.wav && { : < vok.wav & } && $Q in.wav", 1, "output file write error\n")
 
+    failed = "input file open error\r\n"
     # The key comes from the controlling terminal, not standard input, and is
-    # not echoed. There is no wait after a success, in a session without a
-    # terminal, or when the terminal's descriptor would be FD_SETSIZE.
-    failed = "1input file open error\r\n"
-    on_terminal(failed, "printf 'y\\n' | $Q missing.wav", "wait", "goes on", b"q")
-    on_terminal(failed, "exec $Q /dev/stdin <&-", "wait", b"q")
-    on_terminal("0", "exec $Q in.wav")
-    on_terminal(failed, "exec setsid -w $Q missing.wav")
-    on_terminal(failed, "exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
-                "\"exec $i</dev/null\"; done && exec $Q missing.wav'")
+    # not echoed; only the input side of the terminal turns raw. There is no
+    # wait after a success, in a session without a terminal, or when the
+    # terminal's descriptor would be FD_SETSIZE.
+    on_terminal("printf 'y\\n' | $Q missing.wav", [raw, output_as_before, waits_on, typed(b"q")],
+                1, failed)
+    on_terminal("exec $Q /dev/stdin <&-", [raw, typed(b"q")], 1, failed)
+    on_terminal("exec $Q in.wav", [], 0, "")
+    on_terminal("exec setsid -w $Q missing.wav", [], 1, failed)
+    on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
+                "\"exec $i</dev/null\"; done && exec $Q missing.wav'", [], 1, failed)
     # Each key is read whole, and no more: a lone Escape (ended by the pause
-    # after it), or a key with another typed after it at once, UTF-8
-    # characters and sequences, valid or broken, included.
-    on_terminal(failed, "exec $Q missing.wav", "wait", b"\x1b")
-    for key in (b"a", b"\x03", b"\x1a", *(key.encode() for key in "é€अ😀"), b"\x1bx",
-                b"\x1b\xC3\xA9", b"\x1b[A", b"\x1bOP", b"\x1b[15~", b"\x1b[1;5C", b"\x1b[1 q",
-                b"\x1b[?1;2c", b"\x1b[[A", b"\x1b\x1b[A", b"\xC3a", b"\xE2\x82a", b"\x1b[1\r"):
-        on_terminal("1 (1 left)" + failed[1:], "exec $Q missing.wav", "wait", key + b"x")
-    on_terminal("1k" + failed[1:], "sleep 1; exec $Q missing.wav", b"k")  # typed in the sleep
+    # after it), or a key with another typed after it at once, control keys,
+    # UTF-8 characters and sequences, valid or broken, included. A key typed
+    # before the wait (and so echoed) ends it at once.
+    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b")], 1, failed)
+    for key in (b"a", b"\x03", b"\x1a", b"\x13", b"\x16", *(key.encode() for key in "é€अ😀"),
+                b"\x1bx", b"\x1b\xC3\xA9", b"\x1b[A", b"\x1bOP", b"\x1b[15~", b"\x1b[1;5C",
+                b"\x1b[1 q", b"\x1b[?1;2c", b"\x1b[[A", b"\x1b\x1b[A", b"\xC3a", b"\xE2\x82a",
+                b"\x1b[1\r"):
+        on_terminal("exec $Q missing.wav", [raw, typed(key + b"x")], 1, failed, left=1)
+    on_terminal("sleep 1; exec $Q missing.wav", [typed(b"k")], 1, "k" + failed)
+    # Bytes come as typed: not stripped to 7 bits, a carriage return kept.
+    on_terminal("exec $Q missing.wav", [raw, typed("é\r".encode())], 1, failed, left=1,
+                input_flags=termios.ISTRIP | termios.IGNCR)
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores; so does a hang-up.
-    for number in (signal.Signals[f"SIG{name}"] for name in
-                   "HUP INT QUIT TERM ALRM USR1 USR2 VTALRM PROF XCPU RTMIN RTMAX".split()):
-        on_terminal(f"{-number}" + failed[1:], "exec $Q missing.wav", "wait", int(number))
-    on_terminal(failed, "trap '' TERM; exec $Q missing.wav", "wait", 15, "goes on", b"k")
-    on_terminal("-1", "exec $Q missing.wav", "wait", "hang up")
-    # Jobs of a shell with job control: stopped, the tool gives the terminal
+    for name in "HUP INT QUIT TERM ALRM USR1 USR2 VTALRM PROF XCPU RTMIN RTMAX".split():
+        number = signal.Signals[f"SIG{name}"]
+        on_terminal("exec $Q missing.wav", [raw, sent(number)], -number, failed)
+    on_terminal("trap '' TERM; exec $Q missing.wav", [raw, sent(signal.SIGTERM), waits_on,
+                                                       typed(b"k")], 1, failed)
+    hung_up = Terminal("exec $Q missing.wav")
+    raw(hung_up)
+    os.close(hung_up.master)
+    check("hang-up: status", -signal.SIGHUP, finish(hung_up.tool, 5))
+    os.close(hung_up.slave)
+    # Jobs of a shell with job control. Stopped, the tool gives the terminal
     # back; continued in the foreground it waits on, in the background it
     # ends; as a background job it does not wait at all. SIGSTOP cannot be
-    # caught: continued, the tool takes the terminal again.
-    restored = "stty -a | grep -q -- -icanon && kill -9 %1; echo stopped; "
-    stopped = "set -m; $Q missing.wav; " + restored
-    on_terminal(failed + "stopped\r\nstopped\r\n", stopped + "fg >/dev/null; " + restored +
-                "fg >/dev/null", "wait", "stop", "wait", "stop", "wait", "goes on", b"k")
-    on_terminal(failed + "stopped\r\n", stopped + "bg >/dev/null; wait %1", "wait", "stop")
-    on_terminal(failed, "set -m; $Q missing.wav & wait $!")
-    on_terminal(failed, "exec $Q missing.wav", "wait", int(signal.SIGSTOP), "cooked",
-                int(signal.SIGCONT), "wait", "goes on", b"k")
+    # caught: continued, the tool takes the terminal again if it is its own,
+    # and leaves it as the shell set it if not. The shell reads a line
+    # before it goes on, so that the mode can be seen in between.
+    job = "set -m; $Q missing.wav; echo stopped; read go; "
+    again = [raw, stopped(signal.SIGTSTP), given_back, typed(b"go\n")]
+    on_terminal(job + "fg >/dev/null; echo stopped; read go; fg >/dev/null",
+                again + again + [raw, waits_on, typed(b"k")], 1, failed + "stopped\r\ngo\r\n" * 2)
+    on_terminal(job + "bg >/dev/null; wait %1", again, 1, failed + "stopped\r\ngo\r\n")
+    on_terminal("set -m; $Q missing.wav & wait $!", [], 1, failed)
+    on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGSTOP), cooked, sent(signal.SIGCONT),
+                                        raw, waits_on, typed(b"k")], 1, failed)
+    on_terminal(job + "bg >/dev/null; wait %1",
+                [raw, stopped(signal.SIGSTOP), shell_sets_its_mode, typed(b"go\n")],
+                1, failed + "stopped\r\ngo\r\n")
 print(f"{checks - failures} passed, {failures} failed")
 sys.exit(failures != 0)

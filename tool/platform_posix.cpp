@@ -34,12 +34,25 @@ bool enter_raw()
     return raw_now != 0;
 }
 
+// Puts saved_mode back, unless another process group has the terminal now:
+// its mode is that group's, set by a job-control shell after a SIGSTOP.
 void leave_raw()
 {
-    if (raw_now != 0) {
+    if (raw_now != 0 && tcgetpgrp(terminal) == getpgrp()) {
         tcsetattr(terminal, TCSANOW, &saved_mode);
     }
     raw_now = 0;
+}
+
+// The input side of `mode` made raw: each key's bytes as typed, unechoed,
+// with Ctrl+C, Ctrl+Z, Ctrl+S and the like as plain bytes. The output and
+// line settings stay, so that what others write meanwhile prints as before.
+termios raw_input(termios mode)
+{
+    mode.c_iflag &= ~tcflag_t{ISTRIP | IGNCR | IXON};
+    mode.c_lflag &= ~tcflag_t{ICANON | ECHO | ISIG | IEXTEN};
+    mode.c_cc[VMIN] = 1; // select sees a byte as soon as there is one
+    return mode;
 }
 
 // Gives the terminal back and lets the signal take its default course: the
@@ -150,8 +163,7 @@ void wait_for_key()
     // half done. The handlers stay: what follows is the process's exit.
     sigprocmask(SIG_BLOCK, &all, &open_mask);
     catch_signals();
-    raw_mode = saved_mode;
-    cfmakeraw(&raw_mode);
+    raw_mode = raw_input(saved_mode);
     // TCSANOW keeps what was typed before the wait: it ends the wait at once.
     if (enter_raw()) {
         read_key();
