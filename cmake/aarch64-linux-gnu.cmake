@@ -1,0 +1,22 @@
+# Cross build for 64-bit Arm (arm64) Linux with Debian's cross compiler
+# (package g++-aarch64-linux-gnu), statically linked, so that the one file runs
+# on any Linux of the processor. Programs and tests run under qemu-aarch64
+# (package qemu-user), named here: without binfmt_misc a foreign binary run
+# directly fails with "Exec format error".
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(QUARO_QEMU qemu-aarch64)
+if(QUARO_QEMU)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARO_QEMU})
+endif()
