@@ -34,24 +34,38 @@ bool enter_raw()
     return raw_now != 0;
 }
 
-// Puts saved_mode back, unless another process group has the terminal now:
-// its mode is that group's, set by a job-control shell after a SIGSTOP.
+// Whether the terminal is still in raw_mode, as the wait set it.
+bool still_raw()
+{
+    termios now{};
+    return tcgetattr(terminal, &now) == 0 && now.c_iflag == raw_mode.c_iflag &&
+           now.c_oflag == raw_mode.c_oflag && now.c_cflag == raw_mode.c_cflag &&
+           now.c_lflag == raw_mode.c_lflag &&
+           std::equal(std::begin(now.c_cc), std::end(now.c_cc), std::begin(raw_mode.c_cc));
+}
+
+// Puts saved_mode back. Once another process group has the terminal (a
+// job-control shell, after a SIGSTOP), only if its mode is still raw_mode: a
+// mode that the shell has set meanwhile is the shell's. A stop between the
+// test and the write can still slip through; SIGSTOP cannot be held back.
 void leave_raw()
 {
-    if (raw_now != 0 && tcgetpgrp(terminal) == getpgrp()) {
+    if (raw_now != 0 && (tcgetpgrp(terminal) == getpgrp() || still_raw())) {
         tcsetattr(terminal, TCSANOW, &saved_mode);
     }
     raw_now = 0;
 }
 
-// The input side of `mode` made raw: each key's bytes as typed, unechoed,
-// with Ctrl+C, Ctrl+Z, Ctrl+S and the like as plain bytes. The output and
-// line settings stay, so that what others write meanwhile prints as before.
+// The input side of `mode` made raw: each key's bytes unechoed, neither
+// stripped to 7 bits nor dropped nor marked, with Ctrl+C, Ctrl+Z, Ctrl+S and
+// a break as plain input. The output and line settings stay, so that what
+// others write meanwhile prints as before.
 termios raw_input(termios mode)
 {
-    mode.c_iflag &= ~tcflag_t{ISTRIP | IGNCR | IXON};
+    mode.c_iflag &= ~tcflag_t{ISTRIP | IGNCR | PARMRK | BRKINT | IXON};
     mode.c_lflag &= ~tcflag_t{ICANON | ECHO | ISIG | IEXTEN};
     mode.c_cc[VMIN] = 1; // select sees a byte as soon as there is one
+    mode.c_cc[VTIME] = 0;
     return mode;
 }
 
