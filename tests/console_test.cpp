@@ -37,8 +37,10 @@ INPUT_RECORD other(WORD type) { return {type, {}}; }
 
 void type(const std::vector<INPUT_RECORD>& events)
 {
+    const auto count = static_cast<DWORD>(events.size());
     DWORD written = 0;
-    WriteConsoleInputW(console, events.data(), static_cast<DWORD>(events.size()), &written);
+    WriteConsoleInputW(console, events.data(), count, &written);
+    check("typing", "the records written", count, written);
 }
 
 DWORD console_mode()
@@ -103,8 +105,9 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
         type(test.typed);
     }
     // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
-    // ERROR_INVALID_HANDLE.
-    if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0) {
+    // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine) {
         std::printf("skipped: %s: this console sends no such signal\n", test.what);
     } else {
         WaitForSingleObject(tool.hProcess, 5000);
@@ -142,6 +145,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string quaro = argv[1];
+    check("the console", "its first mode is not the wait's", TRUE, first_mode != 0);
     // Typed before the wait: what ends no wait (events that are no key press,
     // a release, keys that produce no character and are not listed, and
     // combinations that have no key code), all read and skipped; then F1,
