@@ -108,18 +108,28 @@ class Terminal:
         while until not in self.screen[seen:] and select.select([self.master], [], [], seconds)[0]:
             self.screen.extend(os.read(self.master, 256))
 
+    # Whole lines and the start of one: out of canonical mode for a moment,
+    # where a line not yet ended counts as well.
     def bytes_left(self):
-        return int.from_bytes(fcntl.ioctl(self.slave, termios.FIONREAD, bytes(4)), sys.byteorder)
+        mode = self.mode()
+        termios.tcsetattr(self.slave, termios.TCSANOW, mode[:3] + [mode[3] & ~termios.ICANON] + mode[4:])
+        count = int.from_bytes(fcntl.ioctl(self.slave, termios.FIONREAD, bytes(4)), sys.byteorder)
+        termios.tcsetattr(self.slave, termios.TCSANOW, mode)
+        return count
 
 
 # The steps. Each acts on the terminal or checks what it shows.
-def raw(terminal):
-    deadline = time.monotonic() + 5
-    while terminal.mode()[3] & termios.ICANON and terminal.tool.poll() is None:
-        if time.monotonic() > deadline:
-            break
-        time.sleep(0.005)
-    check(f"{terminal.command}: raw", 0, terminal.mode()[3] & termios.ICANON)
+def line_editing(on):
+    def turns(terminal):
+        deadline = time.monotonic() + 5
+        while terminal.mode()[3] & termios.ICANON != on and time.monotonic() < deadline:
+            time.sleep(0.005)
+        check(f"{terminal.command}: line editing", on, terminal.mode()[3] & termios.ICANON)
+
+    return turns
+
+
+raw, cooked_again = line_editing(0), line_editing(termios.ICANON)
 
 
 def output_as_before(terminal):
@@ -131,8 +141,26 @@ def waits_on(terminal):
     check(f"{terminal.command}: still waiting", None, terminal.tool.poll())
 
 
-def typed(keys):
-    return lambda terminal: os.write(terminal.master, keys)
+# All at once, or a byte at a time, each `gap` seconds after the one before.
+def typed(keys, gap=None):
+    def type_keys(terminal):
+        for part in [keys] if gap is None else [bytes([key]) for key in keys]:
+            os.write(terminal.master, part)
+            time.sleep(gap or 0)
+
+    return type_keys
+
+
+def pause(seconds):
+    return lambda terminal: time.sleep(seconds)
+
+
+def shown(text):
+    def screen_so_far(terminal):
+        terminal.read_screen(b"\0", 0.05)
+        check(f"{terminal.command}: screen so far", text, terminal.screen.decode())
+
+    return screen_so_far
 
 
 def sent(number):
@@ -157,12 +185,18 @@ def cooked(terminal):
 
 
 # A mode of a shell's own, set while the tool is stopped: the tool's raw mode
-# but with ISIG, as a line editor's prompt has it. It must be the mode at the
-# end, different from the tool's in that one flag.
-def shell_sets_its_mode(terminal):
-    terminal.mode_at_end = terminal.mode()
-    terminal.mode_at_end[3] |= termios.ISIG
-    termios.tcsetattr(terminal.slave, termios.TCSANOW, terminal.mode_at_end)
+# with one flag of one field toggled (a line editor's prompt has ISIG on), or
+# one control character changed. It must be the mode at the end.
+def shell_sets_its_mode(field, flag):
+    def set_mode(terminal):
+        terminal.mode_at_end = terminal.mode()
+        if field == 6:
+            terminal.mode_at_end[6][termios.VMIN] = 2
+        else:
+            terminal.mode_at_end[field] ^= flag
+        termios.tcsetattr(terminal.slave, termios.TCSANOW, terminal.mode_at_end)
+
+    return set_mode
 
 
 # Runs `command` on a terminal through `steps`, then checks its status, the
@@ -210,42 +244,44 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
     written = contents(f"{work}/vok.wav")
     check("read failing part way: vok.wav", negated(data[: len(written)]), written)
     check("read failing part way: some of the input, not all", True, 0 < len(written) < len(data))
+    # Every byte written, and the file's close failing.
+    expect("ASAN_OPTIONS=detect_leaks=0 strace -qqq -o /dev/null -P \"$PWD/vok.wav\" -e trace=close "
+           "-e inject=close:error=EIO $Q in.wav", 1, "output file write error\n",
+           {"vok.wav": negated(data)})
 
     failed = "input file open error\r\n"
     # The key comes from the controlling terminal, not standard input, and is
     # not echoed; only the input side of the terminal turns raw. There is no
-    # wait after a success, in a session without a terminal, or when the
-    # terminal's descriptor would be FD_SETSIZE.
+    # wait after a success, or when the terminal's descriptor would be
+    # FD_SETSIZE (nor without a terminal, as in every case above).
     on_terminal("printf 'y\\n' | $Q missing.wav", [raw, output_as_before, waits_on, typed(b"q")],
                 1, failed)
     on_terminal("exec $Q /dev/stdin <&-", [raw, typed(b"q")], 1, failed)
     on_terminal("exec $Q in.wav", [], 0, "")
-    on_terminal("exec setsid -w $Q missing.wav", [], 1, failed)
     on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
                 "\"exec $i</dev/null\"; done && exec $Q missing.wav'", [], 1, failed)
-    # Each key is read whole, and no more: a lone Escape (ended by the pause
-    # after it), or a key with another typed after it at once, control keys,
-    # UTF-8 characters and sequences, valid or broken, included. A key typed
-    # before the wait (and so echoed) ends it at once.
-    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b")], 1, failed)
+    # Each key is read whole, and no more: a key with another typed after it
+    # at once, control keys, UTF-8 characters and sequences, valid or broken,
+    # included. A key typed before the wait (and so echoed) ends it at once.
     for key in (b"a", b"\x03", b"\x1c", b"\x1a", b"\x13", b"\x16", *(key.encode() for key in "é€अ😀"),
-                b"\x1bx", b"\x1b\xC3\xA9", b"\x1b[A", b"\x1bOP", b"\x1b[15~", b"\x1b[1;5C",
-                b"\x1b[1 q", b"\x1b[?1;2c", b"\x1b[[A", b"\x1b\x1b[A", b"\xC3a", b"\xE2\x82a",
-                b"\x1b[1\r"):
+                b"\x1bx", b"\x1b\xC3\xA9", b"\x1bOP", b"\x1b[1;5C", b"\x1b[1 q", b"\x1b[?1;2c",
+                b"\x1b[[A", b"\x1b\x1b[A", b"\xE2a", b"\x1b[1\r"):
         on_terminal("exec $Q missing.wav", [raw, typed(key + b"x")], 1, failed, left=1)
+    # The rest of a key may come some time after its first byte, but a lone
+    # Escape is the Escape key once that time is over.
+    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b[1;5C", gap=0.02)], 1, failed)
+    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b"), pause(0.6), typed(b"k"), pause(0.2)],
+                1, failed + "k", left=1)  # k comes after the wait, and is echoed
     on_terminal("sleep 1; exec $Q missing.wav", [typed(b"k")], 1, "k" + failed)
     # Bytes come as typed: not stripped to 7 bits, a carriage return kept.
     on_terminal("exec $Q missing.wav", [raw, typed("é\r".encode())], 1, failed, left=1,
                 input_flags=termios.ISTRIP | termios.IGNCR)
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores; so does a hang-up.
-    for name in "HUP INT QUIT TERM ALRM USR1 USR2 VTALRM PROF XCPU RTMIN RTMAX".split():
-        number = signal.Signals[f"SIG{name}"]
+    for number in signal.SIGHUP, signal.SIGRTMAX:  # the first and the last
         on_terminal("exec $Q missing.wav", [raw, sent(number)], -number, failed)
     on_terminal("trap '' TERM; exec $Q missing.wav", [raw, sent(signal.SIGTERM), waits_on,
                                                        typed(b"k")], 1, failed)
-    on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGPIPE), waits_on, typed(b"k")], 1,
-                failed)  # ignored by the tool itself, to report a failed write
     hung_up = Terminal("exec $Q missing.wav")
     raw(hung_up)
     os.close(hung_up.master)
@@ -259,16 +295,43 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
     # before it goes on, so that the mode can be seen in between.
     job = "set -m; $Q missing.wav; echo stopped; read go; "
     again = [raw, stopped(signal.SIGTSTP), given_back, typed(b"go\n")]
-    on_terminal(job + "fg >/dev/null; echo stopped; read go; fg >/dev/null",
-                again + again + [raw, waits_on, typed(b"k")], 1, failed + "stopped\r\ngo\r\n" * 2)
+    on_terminal("set -m; $Q missing.wav <&- >&- 2>&-; echo stopped; read go; fg >/dev/null; "
+                "echo stopped; read go; fg >/dev/null",  # no standard stream on the terminal
+                again + again + [raw, waits_on, typed(b"k")], 1, "stopped\r\ngo\r\n" * 2)
     on_terminal(job + "bg >/dev/null; wait %1", again, 1, failed + "stopped\r\ngo\r\n")
     on_terminal("set -m; $Q missing.wav & wait $!", [], 1, failed)
     on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGSTOP), cooked, sent(signal.SIGCONT),
                                         raw, waits_on, typed(b"k")], 1, failed)
-    on_terminal(job + "bg >/dev/null; wait %1",
-                [raw, stopped(signal.SIGSTOP), shell_sets_its_mode, typed(b"go\n")],
-                1, failed + "stopped\r\n")
+    for field, flag in ((0, termios.IXON), (1, termios.ONOCR), (2, termios.CLOCAL),
+                        (3, termios.ISIG), (6, None)):
+        on_terminal(job + "bg >/dev/null; wait %1",
+                    [raw, stopped(signal.SIGSTOP), shell_sets_its_mode(field, flag),
+                     typed(b"go\n")], 1, failed + "stopped\r\n")
     on_terminal(job + "bg >/dev/null; wait %1", [raw, stopped(signal.SIGSTOP), typed(b"go\n")],
                 1, failed + "stopped\r\n")  # a shell that sets no mode: the first one back
+    # Waits on one terminal take turns: the second, started while the first
+    # waits, waits for its turn, then for a key of its own, and the first
+    # mode is back after both. (The first is a script's background job.)
+    on_terminal("$Q missing.wav & sleep .4; $Q missing.wav; echo second $?; wait $!; echo first $?",
+                [raw, pause(0.6), typed(b"a"), pause(0.5), raw, shown(failed * 2), typed(b"b")],
+                0, failed * 2 + "second 1\r\nfirst 1\r\n")
+    # Stopped, a wait gives its turn to the next; in the foreground again, it
+    # takes it back.
+    on_terminal("set -m; $Q missing.wav; echo stopped; $Q missing.wav; read go; fg >/dev/null",
+                [raw, stopped(signal.SIGTSTP), raw, typed(b"b"), cooked_again, typed(b"go\n"), raw,
+                 waits_on, typed(b"a")], 1, failed + "stopped\r\n" + failed + "go\r\n")
+    # Waits on two terminals go on side by side.
+    first, second = Terminal("exec $Q missing.wav"), Terminal("exec $Q missing.wav")
+    raw(first)
+    raw(second)
+    typed(b"2")(second)
+    check("two terminals: the second's status", 1, finish(second.tool, 5))
+    typed(b"1")(first)
+    check("two terminals: the first's status", 1, finish(first.tool, 5))
+    # A byte that another reader took first is slept past. No standard stream
+    # on the terminal: the wait goes on, without taking turns.
+    on_terminal("ASAN_OPTIONS=detect_leaks=0 exec strace -qqq -o /dev/null -P /dev/tty -e trace=read "
+                "-e inject=read:error=EAGAIN:when=1 $Q missing.wav", [raw, typed(b"k")], 1, failed)
+    on_terminal("exec $Q missing.wav </dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
 print(f"{checks - failures} passed, {failures} failed")
 sys.exit(failures != 0)

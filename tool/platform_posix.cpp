@@ -6,6 +6,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -14,6 +16,7 @@
 namespace {
 
 int terminal = -1;
+int turn = -1; // the terminal's own device node, locked while this process waits on it
 termios saved_mode{};
 termios raw_mode{};
 volatile std::sig_atomic_t raw_now = 0; // the terminal is in raw_mode
@@ -69,36 +72,49 @@ termios raw_input(termios mode)
     return mode;
 }
 
-// Gives the terminal back and lets the signal take its default course: the
-// end of the process, or a stop. Once continued (or where the default is to
-// ignore it), raw again if it was and the terminal is still the process's;
-// continued in the background, the wait ends. SIGCONT has done its work by
-// now; raised again, it would discard a stop signal that is waiting.
+// Gives the terminal and the turn back and lets the signal take its default
+// course: the end of the process, or a stop. Once continued (or where the
+// default is to ignore it), raw again if it was and the terminal and the turn
+// are still free for the process; continued in the background, or while
+// another process waits on the terminal, the wait ends.
 void act_by_default(int signal)
 {
     const int saved_errno = errno;
     const bool was_raw = raw_now != 0;
     leave_raw();
-    if (signal != SIGCONT) {
-        struct sigaction handler {};
-        sigaction(signal, nullptr, &handler);
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        sigset_t only;
-        sigemptyset(&only);
-        sigaddset(&only, signal);
-        sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
-        sigaction(signal, &handler, nullptr);
+    flock(turn, LOCK_UN);
+    struct sigaction handler {};
+    sigaction(signal, nullptr, &handler);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
+    sigaction(signal, &handler, nullptr);
+    if (was_raw && (turn < 0 || flock(turn, LOCK_EX | LOCK_NB) == 0)) {
+        enter_raw();
     }
-    if (was_raw) {
+    errno = saved_errno;
+}
+
+// After a SIGSTOP, which cannot be caught: the mode put back as leave_raw
+// decides, then raw again if the terminal is the process's. (SIGCONT itself
+// is not raised again: that would discard a stop signal that is waiting.)
+void on_continue(int /*signal*/)
+{
+    const int saved_errno = errno;
+    if (raw_now != 0) {
+        leave_raw();
         enter_raw();
     }
     errno = saved_errno;
 }
 
 // Handlers for every signal the caller does not ignore; they run only while
-// the wait sleeps in pselect, when the terminal is raw. The terminal's
-// refusal of a background job is ignored, so that it cannot stop the process.
+// the wait sleeps in pselect, when the terminal is raw. (Held back, the
+// terminal's SIGTTIN and SIGTTOU cannot stop a background process: its read
+// fails instead, and its change of mode goes through.)
 void catch_signals()
 {
     struct sigaction catching {};
@@ -109,26 +125,34 @@ void catch_signals()
         sigaction(signal, nullptr, &old);
         if (old.sa_handler != SIG_IGN &&
             std::ranges::find(harmless_signals, signal) == std::end(harmless_signals)) {
+            catching.sa_handler = signal == SIGCONT ? on_continue : act_by_default;
             sigaction(signal, &catching, nullptr);
         }
     }
-    std::signal(SIGTTIN, SIG_IGN);
-    std::signal(SIGTTOU, SIG_IGN);
 }
 
 // Sleeps until a byte can be read, no longer than `pause` unless it is null,
-// and reads it. False when the pause runs out, at the end of input, on
+// and reads it; a byte that another reader of the terminal took first is
+// slept past. False when the pause runs out, at the end of input, on
 // hang-up, and once the terminal is another process group's.
 bool read_byte(unsigned char& byte, const timespec* pause)
 {
-    int got;
-    do {
+    while (true) {
         fd_set ready;
         FD_ZERO(&ready);
         FD_SET(terminal, &ready);
-        got = pselect(terminal + 1, &ready, nullptr, nullptr, pause, &open_mask);
-    } while (got < 0 && errno == EINTR && raw_now != 0);
-    return got > 0 && read(terminal, &byte, 1) == 1;
+        const int got = pselect(terminal + 1, &ready, nullptr, nullptr, pause, &open_mask);
+        if (got < 0 && errno == EINTR && raw_now != 0) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        const ssize_t count = read(terminal, &byte, 1);
+        if (count >= 0 || errno != EAGAIN) {
+            return count == 1;
+        }
+    }
 }
 
 // Reads one key press, all of its bytes, so that none is left for the shell.
@@ -141,6 +165,31 @@ void read_key()
             return;
         }
     }
+}
+
+// The terminal's own device node, opened anew to be locked. Not /dev/tty:
+// every process reaches its own terminal through that one node. The name is
+// that of a standard stream on the same device; -1 where none is, or where
+// the system cannot tell which device the terminal is.
+int open_device_node()
+{
+#ifdef TIOCGDEV
+    unsigned device = 0;
+    if (ioctl(terminal, TIOCGDEV, &device) != 0) {
+        return -1;
+    }
+    for (int stream = 0; stream <= 2; ++stream) {
+        struct stat st {};
+        const bool same = fstat(stream, &st) == 0 && st.st_rdev == device;
+        const char* const name = same ? ttyname(stream) : nullptr;
+        const int node =
+            name == nullptr ? -1 : open(name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (node >= 0) {
+            return node;
+        }
+    }
+#endif
+    return -1;
 }
 
 } // namespace
@@ -168,9 +217,18 @@ void console_open()
 
 void wait_for_key()
 {
+    if (terminal < 0) {
+        return;
+    }
+    // Waits its turn while another process waits for a key on the same
+    // terminal, with the terminal untouched and signals acting by default;
+    // the exit, or a stop, gives the turn back. Where there is no node to
+    // lock, or the lock fails, there is no turn to wait for.
+    turn = open_device_node();
+    flock(turn, LOCK_EX);
     sigset_t all;
     sigfillset(&all);
-    if (terminal < 0 || tcgetattr(terminal, &saved_mode) != 0) {
+    if (tcgetattr(terminal, &saved_mode) != 0) {
         return;
     }
     // Signals wait until the wait sleeps, so that none finds a change of mode
