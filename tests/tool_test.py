@@ -273,6 +273,8 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
     on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b"), pause(0.6), typed(b"k"), pause(0.2)],
                 1, failed + "k", left=1)  # k comes after the wait, and is echoed
     on_terminal("sleep 1; exec $Q missing.wav", [typed(b"k")], 1, "k" + failed)
+    sequence = b"\x1b[" + b"1;" * 20 + b"C"  # no key is that long: 32 bytes are
+    on_terminal("exec $Q missing.wav", [raw, typed(sequence)], 1, failed, left=len(sequence) - 32)
     # Bytes come as typed: not stripped to 7 bits, a carriage return kept.
     on_terminal("exec $Q missing.wav", [raw, typed("é\r".encode())], 1, failed, left=1,
                 input_flags=termios.ISTRIP | termios.IGNCR)
@@ -311,10 +313,12 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
                 1, failed + "stopped\r\n")  # a shell that sets no mode: the first one back
     # Waits on one terminal take turns: the second, started while the first
     # waits, waits for its turn, then for a key of its own, and the first
-    # mode is back after both. (The first is a script's background job.)
-    on_terminal("$Q missing.wav & sleep .4; $Q missing.wav; echo second $?; wait $!; echo first $?",
-                [raw, pause(0.6), typed(b"a"), pause(0.5), raw, shown(failed * 2), typed(b"b")],
-                0, failed * 2 + "second 1\r\nfirst 1\r\n")
+    # mode is back after both. The first, a script's background job, has the
+    # terminal as its standard error only, the second as its standard input.
+    on_terminal("$Q missing.wav >/dev/null & sleep .4; $Q missing.wav >/dev/null 2>&1; "
+                "echo second $?; wait $!; echo first $?",
+                [raw, pause(0.6), typed(b"a"), pause(0.5), raw, shown(failed), typed(b"b")],
+                0, failed + "second 1\r\nfirst 1\r\n")
     # Stopped, a wait gives its turn to the next; in the foreground again, it
     # takes it back.
     on_terminal("set -m; $Q missing.wav; echo stopped; $Q missing.wav; read go; fg >/dev/null",

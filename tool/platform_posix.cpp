@@ -68,7 +68,6 @@ termios raw_input(termios mode)
     mode.c_iflag &= ~tcflag_t{ISTRIP | IGNCR | PARMRK | BRKINT | IXON};
     mode.c_lflag &= ~tcflag_t{ICANON | ECHO | ISIG | IEXTEN};
     mode.c_cc[VMIN] = 1; // select sees a byte as soon as there is one
-    mode.c_cc[VTIME] = 0;
     return mode;
 }
 
