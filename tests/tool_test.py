@@ -302,6 +302,11 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
                 again + again + [raw, waits_on, typed(b"k")], 1, "stopped\r\ngo\r\n" * 2)
     on_terminal(job + "bg >/dev/null; wait %1", again, 1, failed + "stopped\r\ngo\r\n")
     on_terminal("set -m; $Q missing.wav & wait $!", [], 1, failed)
+    # Another job takes the terminal while the tool waits: the key typed then
+    # is not the tool's to read, and the wait ends without it (no stop).
+    on_terminal("set -m; { sleep .5; exec python3 -c 'import os, signal, time; signal.signal(signal."
+                "SIGTTOU, signal.SIG_IGN); os.tcsetpgrp(2, os.getpgrp()); time.sleep(3)'; } & "
+                "$Q missing.wav; echo $?", [raw, pause(1.5), typed(b"k")], 0, failed + "1\r\n", left=1)
     on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGSTOP), cooked, sent(signal.SIGCONT),
                                         raw, waits_on, typed(b"k")], 1, failed)
     for field, flag in ((0, termios.IXON), (1, termios.ONOCR), (2, termios.CLOCAL),
@@ -324,8 +329,10 @@ if len(sys.argv) == 2:  # /dev/stdin, FIFOs, file-size limits and terminals of P
     on_terminal("set -m; $Q missing.wav; echo stopped; $Q missing.wav; read go; fg >/dev/null",
                 [raw, stopped(signal.SIGTSTP), raw, typed(b"b"), cooked_again, typed(b"go\n"), raw,
                  waits_on, typed(b"a")], 1, failed + "stopped\r\n" + failed + "go\r\n")
-    # Waits on two terminals go on side by side.
-    first, second = Terminal("exec $Q missing.wav"), Terminal("exec $Q missing.wav")
+    # Waits on two terminals go on side by side, even when one has the
+    # other's terminal as its standard input.
+    first = Terminal("exec $Q missing.wav")
+    second = Terminal(f"exec $Q missing.wav < {os.ttyname(first.slave)}")
     raw(first)
     raw(second)
     typed(b"2")(second)

@@ -181,10 +181,8 @@ int open_device_node()
         struct stat st {};
         const bool same = fstat(stream, &st) == 0 && st.st_rdev == device;
         const char* const name = same ? ttyname(stream) : nullptr;
-        const int node =
-            name == nullptr ? -1 : open(name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (node >= 0) {
-            return node;
+        if (name != nullptr) {
+            return open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         }
     }
 #endif
@@ -216,9 +214,6 @@ void console_open()
 
 void wait_for_key()
 {
-    if (terminal < 0) {
-        return;
-    }
     // Waits its turn while another process waits for a key on the same
     // terminal, with the terminal untouched and signals acting by default;
     // the exit, or a stop, gives the turn back. Where there is no node to
