@@ -9,13 +9,16 @@
 #
 # Each program packed is the very file that its preset's tests, end to end
 # included, have just run: the script runs the workflow of each preset first,
-# and compares each packed program with the tested one at the end.
+# and compares each packed program with the tested one at the end; lintian
+# must pass the package without a warning.
 #
 # The same commit gives the same bytes with the same tools, wherever it is
 # built, by whom, when, and with whatever umask, time zone and locale: every
 # time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), every mode
 # is set here or by an install rule, every owner is root, and entries are in
-# name order. cmake/rebuild-check.sh checks that.
+# name order. cmake/rebuild-check.sh checks that. (The zip comes from
+# cmake/zip.py, not CPack, whose zip stores the builder's user and takes its
+# order from the file system.)
 #
 #   cmake/release.sh [FOLDER]
 set -euo pipefail
@@ -27,7 +30,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
         { echo "release: no commit to take the time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
 fi
-export SOURCE_DATE_EPOCH  # read by CPack's DEB generator and cmake/zip.py
+export SOURCE_DATE_EPOCH  # read by CPack, dpkg-deb and cmake/zip.py
 
 for preset in ci linux-static arm64 windows; do
     echo "=== release: preset $preset"
@@ -41,14 +44,23 @@ staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
 mkdir -p "$out"
 rm -f "$out"/quaro_*.deb "$out"/quaro-*.tar.gz "$out"/quaro-*.zip "$out/SHA256SUMS"
-# CPack writes the .deb's own members (control.tar.gz, data.tar.gz) with the
-# modes that the umask leaves.
+# Files unpacked here keep the modes they are packed with only where the
+# umask leaves them.
 umask 022
 
 echo "=== release: packing"
+# CPack makes the package, with its dependencies; dpkg-deb builds it again
+# from CPack's, with an Installed-Size of its own. CPack's adds up the sizes
+# of the package's folders as well as its files, and a folder's size is the
+# file system's choice (4 KiB on ext4, less on tmpfs). This one is the
+# files' sizes added up, in KiB.
 (cd build/ci && cpack -G DEB -B "$staging/deb")
 deb=$(cd "$staging/deb" && ls quaro_*.deb)
-mv "$staging/deb/$deb" "$out/"
+dpkg-deb -R "$staging/deb/$deb" "$staging/deb/tree"
+size=$(find "$staging/deb/tree" -path "$staging/deb/tree/DEBIAN" -prune -o -type f -printf '%s\n' |
+    awk '{ bytes += $1 } END { print int((bytes + 1023) / 1024) }')
+sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$staging/deb/tree/DEBIAN/control"
+dpkg-deb --root-owner-group -Zgzip --build "$staging/deb/tree" "$out/$deb"
 
 for target in linux-static:x86_64 arm64:arm64; do
     name=quaro-$version-linux-${target#*:}
@@ -79,6 +91,7 @@ check_packed() {
     echo "$file: $program is the tested $tested; it holds $*"
 }
 echo "=== release: checking the files"
+lintian --fail-on error,warning "$out/$deb"
 check_packed "$deb" usr/bin/quaro build/ci/tool/quaro \
     usr/bin/quaro usr/share/doc/quaro/changelog.gz usr/share/doc/quaro/copyright \
     usr/share/man/man1/quaro.1.gz
