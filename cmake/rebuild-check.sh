@@ -3,10 +3,10 @@
 # checkout, come out the same byte for byte from a second build made here and
 # now: of a copy of the checkout's files as they are (committed or not, less
 # those git ignores), in another folder, with its temporary files, on another
-# file system where /dev/shm is one, minutes later, with another umask, the
-# time zone UTC+14 and a German locale. The two SHA256SUMS must be the same;
-# where they differ, diffoscope shows what differs in each file, and the
-# check fails.
+# file system where /dev/shm is one that runs programs, minutes later, with
+# another umask, the time zone UTC+14 and a German locale. The two SHA256SUMS
+# must be the same; where they differ, diffoscope shows what differs in each
+# file, and the check fails.
 #
 #   cmake/rebuild-check.sh FOLDER
 set -euo pipefail
@@ -14,7 +14,8 @@ first=$(realpath "$1")
 cd "$(dirname "$0")/.."
 [ -f "$first/SHA256SUMS" ] || { echo "rebuild check: no $first/SHA256SUMS" >&2; exit 1; }
 
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+if [ -d /dev/shm ] && [ -w /dev/shm ] && ! findmnt -no OPTIONS --target /dev/shm | grep -qw noexec
+then
     work=$(mktemp -d /dev/shm/quaro-rebuild.XXXXXX)
 else
     work=$(mktemp -d)
