@@ -5,14 +5,32 @@
 #   quaro-VERSION-linux-arm64.tar.gz   license and readme (linux-static, arm64)
 #   quaro-VERSION-win64.zip            quaro.exe, its readme and license (windows)
 #   SHA256SUMS                         their checksums, for sha256sum -c
-# Each file comes from a build whose tests have just passed: the script runs
-# the workflow of each preset first. Release files of an earlier run in the
-# folder are replaced.
+# Release files of an earlier run in the folder are replaced.
+#
+# Each program packed is the very file that its preset's tests, end to end
+# included, have just run: the script runs the workflow of each preset first,
+# and compares each packed program with the tested one at the end; lintian
+# must pass the package without a warning.
+#
+# The same commit gives the same bytes with the same tools, wherever it is
+# built, by whom, when, and with whatever umask, time zone and locale: every
+# time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), every mode
+# is set here or by an install rule, every owner is root, and entries are in
+# name order. cmake/rebuild-check.sh checks that. (The zip comes from
+# cmake/zip.py, not CPack, whose zip stores the builder's user and takes its
+# order from the file system.)
 #
 #   cmake/release.sh [FOLDER]
 set -euo pipefail
 out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
 cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
+        { echo "release: no commit to take the time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH  # read by CPack, dpkg-deb and cmake/zip.py
 
 for preset in ci linux-static arm64 windows; do
     echo "=== release: preset $preset"
@@ -21,28 +39,76 @@ done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/ci/CMakeCache.txt)
 [ -n "$version" ] || { echo "release: no project version in build/ci" >&2; exit 1; }
-# The archives' time stamps: the last commit's, so that the same build makes
-# the same archive.
-epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2> /dev/null || date +%s)}
 
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
 mkdir -p "$out"
 rm -f "$out"/quaro_*.deb "$out"/quaro-*.tar.gz "$out"/quaro-*.zip "$out/SHA256SUMS"
+# Files unpacked here keep the modes they are packed with only where the
+# umask leaves them.
+umask 022
 
+echo "=== release: packing"
+# CPack makes the package, with its dependencies; dpkg-deb builds it again
+# from CPack's, with an Installed-Size of its own. CPack's adds up the sizes
+# of the package's folders as well as its files, and a folder's size is the
+# file system's choice (4 KiB on ext4, less on tmpfs). This one is the
+# files' sizes added up, in KiB.
 (cd build/ci && cpack -G DEB -B "$staging/deb")
-mv "$staging"/deb/quaro_*.deb "$out/"
-(cd build/windows && cpack -G ZIP -B "$staging/zip")
-mv "$staging"/zip/quaro-*.zip "$out/"
+deb=$(cd "$staging/deb" && ls quaro_*.deb)
+dpkg-deb -R "$staging/deb/$deb" "$staging/deb/tree"
+size=$(find "$staging/deb/tree" -path "$staging/deb/tree/DEBIAN" -prune -o -type f -printf '%s\n' |
+    awk '{ bytes += $1 } END { print int((bytes + 1023) / 1024) }')
+sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$staging/deb/tree/DEBIAN/control"
+dpkg-deb --root-owner-group -Zgzip --build "$staging/deb/tree" "$out/$deb"
 
 for target in linux-static:x86_64 arm64:arm64; do
     name=quaro-$version-linux-${target#*:}
-    cmake --install "build/${target%%:*}" --component archive --strip --prefix "$staging/$name"
-    tar -C "$staging" --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner \
-        -cf - "$name" | gzip -9n > "$out/$name.tar.gz"
+    cmake --install "build/${target%%:*}" --component archive --prefix "$staging/$name"
+    tar -C "$staging" --format=gnu --sort=name --mtime="@$SOURCE_DATE_EPOCH" \
+        --owner=0 --group=0 --numeric-owner --mode=u=rwX,go=rX -cf - "$name" |
+        gzip -9n > "$out/$name.tar.gz"
 done
 
+zip=quaro-$version-win64
+cmake --install build/windows --prefix "$staging/$zip"
+(cd "$staging" && python3 "$root/cmake/zip.py" "$out/$zip.zip" "$zip")
+
+# Unpacks a release file into the staging folder and compares the program in
+# it with the one its preset's tests ran; then checks the files it holds.
+unpacked() { echo "$staging/unpacked/$1"; }
+check_packed() {
+    local file=$1 program=$2 tested=$3
+    shift 3
+    mkdir -p "$(unpacked "$file")"
+    case $file in
+        *.deb) dpkg-deb -x "$out/$file" "$(unpacked "$file")" ;;
+        *) (cd "$(unpacked "$file")" && cmake -E tar xf "$out/$file") ;;
+    esac
+    cmp "$tested" "$(unpacked "$file")/$program"
+    (cd "$(unpacked "$file")" && find . -type f | LC_ALL=C sort) > "$staging/held.txt"
+    printf './%s\n' "$@" | LC_ALL=C sort | diff - "$staging/held.txt"
+    echo "$file: $program is the tested $tested; it holds $*"
+}
+echo "=== release: checking the files"
+lintian --fail-on error,warning "$out/$deb"
+check_packed "$deb" usr/bin/quaro build/ci/tool/quaro \
+    usr/bin/quaro usr/share/doc/quaro/changelog.gz usr/share/doc/quaro/copyright \
+    usr/share/man/man1/quaro.1.gz
+for target in linux-static:x86_64:x86-64 arm64:arm64:aarch64; do
+    IFS=: read -r preset arch machine <<< "$target"
+    name=quaro-$version-linux-$arch
+    check_packed "$name.tar.gz" "$name/quaro" "build/$preset/tool/quaro" \
+        "$name/quaro" "$name/quaro.1" "$name/LICENSE" "$name/README"
+    # The archives' one program must run on any Linux of its processor.
+    file "$(unpacked "$name.tar.gz")/$name/quaro" | tee "$staging/file.txt"
+    grep -q "$machine.*, statically linked" "$staging/file.txt"
+done
+check_packed "$zip.zip" "$zip/quaro.exe" build/windows/tool/quaro.exe \
+    "$zip/quaro.exe" "$zip/README.txt" "$zip/LICENSE.txt"
+
 cd "$out"
-sha256sum quaro_*.deb quaro-*.tar.gz quaro-*.zip > SHA256SUMS
+sha256sum "$deb" quaro-"$version"-linux-x86_64.tar.gz quaro-"$version"-linux-arm64.tar.gz \
+    "$zip.zip" > SHA256SUMS
 echo "=== release files in $out"
 cat SHA256SUMS
