@@ -121,9 +121,7 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     WaitForSingleObject(tool.hProcess, INFINITE);
     CloseHandle(tool.hThread);
     CloseHandle(tool.hProcess);
-    if (startup.hStdInput != nullptr) {
-        CloseHandle(startup.hStdInput);
-    }
+    CloseHandle(startup.hStdInput); // null, and refused, unless from NUL
     // Wine keeps a read that a process left unfinished when it ended, and
     // gives it the next record; this one is that record.
     type({other(FOCUS_EVENT)});
