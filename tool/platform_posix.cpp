@@ -16,7 +16,6 @@
 namespace {
 
 int terminal = -1;
-int turn = -1; // the terminal's own device node, locked while this process waits on it
 termios saved_mode{};
 termios raw_mode{};
 volatile std::sig_atomic_t raw_now = 0; // the terminal is in raw_mode
@@ -71,17 +70,15 @@ termios raw_input(termios mode)
     return mode;
 }
 
-// Gives the terminal and the turn back and lets the signal take its default
-// course: the end of the process, or a stop. Once continued (or where the
-// default is to ignore it), raw again if it was and the terminal and the turn
-// are still free for the process; continued in the background, or while
-// another process waits on the terminal, the wait ends.
+// Gives the terminal back and lets the signal take its default course: the
+// end of the process, or a stop (which keeps the turn). Once continued (or
+// where the default is to ignore it), raw again if it was and the terminal is
+// still the process's; continued in the background, the wait ends.
 void act_by_default(int signal)
 {
     const int saved_errno = errno;
     const bool was_raw = raw_now != 0;
     leave_raw();
-    flock(turn, LOCK_UN);
     struct sigaction handler {};
     sigaction(signal, nullptr, &handler);
     std::signal(signal, SIG_DFL);
@@ -91,7 +88,7 @@ void act_by_default(int signal)
     sigaddset(&only, signal);
     sigprocmask(SIG_UNBLOCK, &only, nullptr); // ended or stopped here
     sigaction(signal, &handler, nullptr);
-    if (was_raw && (turn < 0 || flock(turn, LOCK_EX | LOCK_NB) == 0)) {
+    if (was_raw) {
         enter_raw();
     }
     errno = saved_errno;
@@ -214,12 +211,15 @@ void console_open()
 
 void wait_for_key()
 {
+    // A background job does not wait, nor wait for its turn.
+    if (tcgetpgrp(terminal) != getpgrp()) {
+        return;
+    }
     // Waits its turn while another process waits for a key on the same
     // terminal, with the terminal untouched and signals acting by default;
-    // the exit, or a stop, gives the turn back. Where there is no node to
-    // lock, or the lock fails, there is no turn to wait for.
-    turn = open_device_node();
-    flock(turn, LOCK_EX);
+    // the exit gives the turn back. Where there is no node to lock, or the
+    // lock fails, there is no turn to wait for.
+    flock(open_device_node(), LOCK_EX);
     sigset_t all;
     sigfillset(&all);
     if (tcgetattr(terminal, &saved_mode) != 0) {
