@@ -211,7 +211,7 @@ void console_open()
 
 void wait_for_key()
 {
-    // A background job does not wait, nor wait for its turn.
+    // Without a terminal, or in the background, no wait and no turn.
     if (tcgetpgrp(terminal) != getpgrp()) {
         return;
     }
