@@ -252,7 +252,7 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     on_terminal("exec $Q missing.wav", [raw, typed(sequence)], 1, failed, left=len(sequence) - 32)
     # Bytes come as typed: not stripped to 7 bits, a carriage return kept,
     # 0xFF not doubled.
-    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff")], 1, failed, left=2,
+    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff\xff")], 1, failed, left=3,
                 input_flags=termios.ISTRIP | termios.IGNCR | termios.PARMRK)
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores.
