@@ -33,7 +33,7 @@ out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
 cd "$(dirname "$0")/.."
 root=$PWD
 
-changes=$(git status --porcelain) || { echo "release: not a git checkout" >&2; exit 1; }
+changes=$(git status --porcelain) || { echo "release: git status failed: release files are made of a commit" >&2; exit 1; }
 if [ -n "$changes" ]; then
     echo "release: refused: the checkout has changes that no commit holds (commit them, or git stash -u):" >&2
     echo "$changes" >&2
