@@ -15,7 +15,7 @@
 # The files are of a commit: the script refuses a checkout with changes that
 # no commit holds, tracked or untracked (less what git ignores). The same
 # commit gives the same bytes with the same tools, wherever it is built, by
-# whom, when, and with whatever umask, time zone, locale and environment:
+# whom, when, and with whatever umask, time zone, locale and build flags:
 # every time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), even
 # where the clock is behind it; every mode is set here or by an install rule,
 # every owner is root, and entries are in name order. The environment's
