@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Checks that the release files in FOLDER, made by cmake/release.sh from this
-# checkout, come out the same byte for byte from a second build made here and
-# now: of a copy of the checkout's files as they are (committed or not, less
-# those git ignores), in another folder, with its temporary files, on another
+# checkout's commit, come out the same byte for byte from a second build made
+# here and now: of a fresh clone of the commit (what it holds, not the files
+# of the checkout), in another folder, with its temporary files, on another
 # file system where /dev/shm is one that runs programs, minutes later, with
-# another umask, the time zone UTC+14 and a German locale. The two SHA256SUMS
+# another umask, the time zone UTC+14, a German locale, and compilers and
+# flags in the environment that release.sh must leave out. The two SHA256SUMS
 # must be the same; where they differ, diffoscope shows what differs in each
 # file, and the check fails.
+#
+# Both builds take SOURCE_DATE_EPOCH from the environment, or else the
+# commit. With one ahead of the clock, as .ci/run gives them, a time of the
+# build itself would show in a file: nothing clamps an earlier time.
 #
 #   cmake/rebuild-check.sh FOLDER
 set -euo pipefail
@@ -22,8 +27,6 @@ else
 fi
 trap 'rm -rf "$work"' EXIT
 
-# The copy has no git history: it gets the first build's time stamps.
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 # A locale unlike C in its order of names, its numbers and its messages,
 # made here so that no locale need be installed (package locales has its
 # sources).
@@ -33,12 +36,13 @@ if [ "$(umask)" = 0077 ]; then other_umask=022; else other_umask=077; fi
 
 (
     umask "$other_umask"
-    echo "=== rebuild check: a second build in $work/quaro, umask $(umask), TZ=<+14>-14, LC_ALL=de_DE.UTF-8"
-    mkdir "$work/quaro" "$work/tmp"
-    # Files as a fresh checkout has them: modes from the umask, times now.
-    git ls-files -z --cached --others --exclude-standard | tar --null -cf - -T - |
-        tar -C "$work/quaro" --touch --no-same-permissions -xf -
+    echo "=== rebuild check: a second build of $(git rev-parse --short HEAD) in $work/quaro, umask $(umask), TZ=<+14>-14, LC_ALL=de_DE.UTF-8"
+    mkdir "$work/tmp"
+    git init -q "$work/quaro"
+    git -C "$work/quaro" fetch -q "$PWD" HEAD
+    git -C "$work/quaro" checkout -q FETCH_HEAD
     env TZ='<+14>-14' LOCPATH="$work/locale" LC_ALL=de_DE.UTF-8 TMPDIR="$work/tmp" \
+        CC=clang CXX=clang++ CFLAGS=-O0 CXXFLAGS=-O0 CPPFLAGS=-UNDEBUG LDFLAGS=-Wl,-z,now \
         "$work/quaro/cmake/release.sh" "$work/release"
 )
 

@@ -12,11 +12,18 @@
 # and compares each packed program with the tested one at the end; lintian
 # must pass the package without a warning.
 #
-# The same commit gives the same bytes with the same tools, wherever it is
-# built, by whom, when, and with whatever umask, time zone and locale: every
-# time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), every mode
-# is set here or by an install rule, every owner is root, and entries are in
-# name order. cmake/rebuild-check.sh checks that. (The zip comes from
+# The files are of a commit: the script refuses a checkout with changes that
+# no commit holds, tracked or untracked (less what git ignores). The same
+# commit gives the same bytes with the same tools, wherever it is built, by
+# whom, when, and with whatever umask, time zone, locale and build flags:
+# every time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), even
+# where the clock is behind it; every mode is set here or by an install rule,
+# every owner is root, and entries are in name order. The environment's
+# compilers and their flags (CC, CXX, CFLAGS, CXXFLAGS, CPPFLAGS, LDFLAGS,
+# CPATH, CPLUS_INCLUDE_PATH, LIBRARY_PATH), the generator and toolchain CMake
+# would take from it, DESTDIR and the options of tar and gzip are left out,
+# and each preset is configured afresh, so that none is kept from an earlier
+# configure either. cmake/rebuild-check.sh checks that. (The zip comes from
 # cmake/zip.py, not CPack, whose zip stores the builder's user and takes its
 # order from the file system.)
 #
@@ -26,6 +33,17 @@ out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
 cd "$(dirname "$0")/.."
 root=$PWD
 
+changes=$(git status --porcelain) || { echo "release: git status failed: release files are made of a commit" >&2; exit 1; }
+if [ -n "$changes" ]; then
+    echo "release: refused: the checkout has changes that no commit holds (commit them, or git stash -u):" >&2
+    echo "$changes" >&2
+    exit 1
+fi
+for name in CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CPATH CPLUS_INCLUDE_PATH LIBRARY_PATH \
+            CMAKE_GENERATOR CMAKE_TOOLCHAIN_FILE DESTDIR TAR_OPTIONS GZIP; do
+    [ -z "${!name+set}" ] || { echo "release: $name of the environment left out"; unset "$name"; }
+done
+
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
         { echo "release: no commit to take the time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
@@ -34,7 +52,7 @@ export SOURCE_DATE_EPOCH  # read by CPack, dpkg-deb and cmake/zip.py
 
 for preset in ci linux-static arm64 windows; do
     echo "=== release: preset $preset"
-    cmake --workflow --preset "$preset"
+    cmake --workflow --preset "$preset" --fresh
 done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/ci/CMakeCache.txt)
@@ -60,6 +78,10 @@ dpkg-deb -R "$staging/deb/$deb" "$staging/deb/tree"
 size=$(find "$staging/deb/tree" -path "$staging/deb/tree/DEBIAN" -prune -o -type f -printf '%s\n' |
     awk '{ bytes += $1 } END { print int((bytes + 1023) / 1024) }')
 sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$staging/deb/tree/DEBIAN/control"
+# dpkg-deb brings only later times down to SOURCE_DATE_EPOCH; where the clock
+# is behind it, the folders dpkg-deb -R made and the control file sed wrote
+# have earlier ones.
+find "$staging/deb/tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 dpkg-deb --root-owner-group -Zgzip --build "$staging/deb/tree" "$out/$deb"
 
 for target in linux-static:x86_64 arm64:arm64; do
