@@ -66,6 +66,7 @@ struct Case {
     std::vector<INPUT_RECORD> typed;  // typed once it waits
     DWORD signal;                     // sent once it waits, unless no_signal
     DWORD left;                       // records unread at the end
+    int runs = 1;                     // in turn, in this console
 };
 
 constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
@@ -97,30 +98,46 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     }
     type(test.before);
     std::string command = '"' + quaro + "\" " + test.arguments;
-    PROCESS_INFORMATION tool{};
-    CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, test.flags, nullptr, nullptr,
-                   &startup, &tool);
-    if (!test.typed.empty() || test.signal != no_signal) {
-        check(test.what, "waiting", TRUE, waits(tool.hProcess));
-        type(test.typed);
+    PROCESS_INFORMATION tools[2]{};
+    for (int run = 0; run < test.runs; ++run) {
+        // The second starts while the first waits, as `start /b` would start it.
+        if (run == 1) {
+            check(test.what, "the first waiting", TRUE, waits(tools[0].hProcess));
+        }
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, test.flags, nullptr,
+                       nullptr, &startup, &tools[run]);
     }
-    // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
-    // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
+    Sleep(test.runs == 2 ? 1000 : 0);
+    // Each run ends in turn, by a key of its own or by the one signal.
     const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine) {
+    bool skipped = false;
+    for (int run = 0; run < test.runs && !skipped; ++run) {
+        if (!test.typed.empty() || (test.signal != no_signal && run == 0)) {
+            check(test.what, "waiting", TRUE, waits(tools[run].hProcess));
+            type(test.typed);
+        }
+        // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
+        // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
+        skipped = run == 0 && test.signal != no_signal &&
+                  GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine;
+        WaitForSingleObject(tools[run].hProcess, skipped ? 0 : 5000);
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(tools[run].hProcess, &status);
+        check(test.what, "the exit status", skipped ? STILL_ACTIVE : 1, status);
+    }
+    if (skipped) {
         std::printf("skipped: %s: this console sends no such signal\n", test.what);
     } else {
-        WaitForSingleObject(tool.hProcess, 5000);
-        DWORD status = STILL_ACTIVE;
-        GetExitCodeProcess(tool.hProcess, &status);
-        check(test.what, "the exit status", 1, status);
         check(test.what, "the records left", test.left, events_left());
         check(test.what, "the console mode", first_mode, console_mode());
     }
-    TerminateProcess(tool.hProcess, 1);
-    WaitForSingleObject(tool.hProcess, INFINITE);
-    CloseHandle(tool.hThread);
-    CloseHandle(tool.hProcess);
+    // A case of one run leaves the second's handles null, and refused.
+    for (PROCESS_INFORMATION& tool : tools) {
+        TerminateProcess(tool.hProcess, 1);
+        WaitForSingleObject(tool.hProcess, INFINITE);
+        CloseHandle(tool.hThread);
+        CloseHandle(tool.hProcess);
+    }
     CloseHandle(startup.hStdInput); // null, and refused, unless from NUL
     // Wine keeps a read that a process left unfinished when it ended, and
     // gives it the next record; this one is that record.
@@ -137,6 +154,9 @@ int main(int argc, char** argv)
     SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
     console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    // A mode of the tests' own, not wine's first, so that only the mode found
+    // can be the one put back.
+    SetConsoleMode(console, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     DWORD first_mode = 0;
     if (argc != 2 || GetConsoleMode(console, &first_mode) == 0) {
         std::puts("usage, in a console: console_test QUARO_EXE");
@@ -165,6 +185,8 @@ int main(int argc, char** argv)
         {"Ctrl+C as a key", "missing.wav", 0, false, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
         {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
         {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
+        {"two in turn", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, 2},
+        {"Ctrl+C, one waiting its turn", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0, 2},
         {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
     };
     for (const Case& test : cases) {
