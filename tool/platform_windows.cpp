@@ -17,18 +17,18 @@ bool mode_changed = false;
 // while waiting for the turn, which the handler must be able to end.
 SRWLOCK mode_lock = SRWLOCK_INIT;
 
-bool set_mode(DWORD mode, bool changed)
+bool set_mode(DWORD mode)
 {
     AcquireSRWLockExclusive(&mode_lock);
     const bool set = SetConsoleMode(console, mode) != 0;
-    mode_changed = changed;
+    mode_changed = true;
     ReleaseSRWLockExclusive(&mode_lock);
     return set;
 }
 
 // Ctrl+Break, closing the window, and Ctrl+C where the console still sends it
-// as a signal, end the wait the way a key does: the mode put back, if it was
-// changed, and exit status 1. It runs on a thread of its own.
+// as a signal, end the wait the way a key does: the mode put back, once it
+// was changed, and exit status 1. It runs on a thread of its own.
 BOOL WINAPI end_wait(DWORD)
 {
     AcquireSRWLockExclusive(&mode_lock);
@@ -78,7 +78,7 @@ void wait_for_key()
     }
     wait_for_turn();
     // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
-    if (GetConsoleMode(console, &saved_mode) != 0 && set_mode(0, true)) {
+    if (GetConsoleMode(console, &saved_mode) != 0 && set_mode(0)) {
         INPUT_RECORD event{};
         DWORD count;
         while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
@@ -88,7 +88,7 @@ void wait_for_key()
                 break;
             }
         }
-        set_mode(saved_mode, false);
+        set_mode(saved_mode);
     }
 }
 
