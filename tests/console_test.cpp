@@ -66,6 +66,7 @@ struct Case {
     std::vector<INPUT_RECORD> typed;  // typed once it waits
     DWORD signal;                     // sent once it waits, unless no_signal
     DWORD left;                       // records unread at the end
+    bool second = false;              // a second run, started once it waits
 };
 
 constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
@@ -83,28 +84,11 @@ bool waits(HANDLE tool)
     return false;
 }
 
-PROCESS_INFORMATION start(std::string command, DWORD flags, STARTUPINFOA startup)
-{
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION tool{};
-    CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                   &startup, &tool);
-    return tool;
-}
-
-// Once it has ended, within 5 s.
-DWORD exit_status(const PROCESS_INFORMATION& tool)
-{
-    WaitForSingleObject(tool.hProcess, 5000);
-    DWORD status = STILL_ACTIVE;
-    GetExitCodeProcess(tool.hProcess, &status);
-    return status;
-}
-
 void run(const Case& test, const std::string& quaro, DWORD first_mode)
 {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
     if (test.from_nul) {
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput =
@@ -113,11 +97,20 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
     type(test.before);
-    const PROCESS_INFORMATION tool =
-        start('"' + quaro + "\" " + test.arguments, test.flags, startup);
+    std::string command = '"' + quaro + "\" " + test.arguments;
+    PROCESS_INFORMATION tool{}, second{};
+    CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, test.flags, nullptr, nullptr,
+                   &startup, &tool);
     if (!test.typed.empty() || test.signal != no_signal) {
         check(test.what, "waiting", TRUE, waits(tool.hProcess));
-        type(test.typed);
+    }
+    // The second, started as `start /b` would start it, waits its turn, and
+    // leaves alone a mode that is neither the first nor the wait's.
+    if (test.second) {
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &second);
+        Sleep(1000);
+        SetConsoleMode(console, ENABLE_LINE_INPUT);
     }
     // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
     // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
@@ -125,10 +118,25 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine) {
         std::printf("skipped: %s: this console sends no such signal\n", test.what);
     } else {
-        check(test.what, "the exit status", 1, exit_status(tool));
+        DWORD status = STILL_ACTIVE;
+        if (test.second && test.signal != no_signal) { // which the first ignores
+            WaitForSingleObject(second.hProcess, 5000);
+            GetExitCodeProcess(second.hProcess, &status);
+            check(test.what, "the second's exit status", 1, status);
+            check(test.what, "the mode after the second", ENABLE_LINE_INPUT, console_mode());
+        }
+        type(test.typed);
+        WaitForSingleObject(tool.hProcess, 5000);
+        GetExitCodeProcess(tool.hProcess, &status);
+        check(test.what, "the exit status", 1, status);
+        if (test.second && test.signal == no_signal) { // then it reads a key of its own
+            type(test.typed);
+            WaitForSingleObject(second.hProcess, 5000);
+        }
         check(test.what, "the records left", test.left, events_left());
         check(test.what, "the console mode", first_mode, console_mode());
     }
+    TerminateProcess(second.hProcess, 1); // null, and refused, but for a second run
     TerminateProcess(tool.hProcess, 1);
     WaitForSingleObject(tool.hProcess, INFINITE);
     CloseHandle(tool.hThread);
@@ -141,35 +149,6 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     SetConsoleMode(console, first_mode);
 }
 
-// Runs in this console, each started while the first waits, as `start /b`
-// would start it, wait their turn. The second, ended by Ctrl+C (which the
-// first, in a process group of its own, ignores) while it waits its turn,
-// leaves the mode as it is; the third, once the first has had its key, waits
-// for a key of its own. The first mode is back after all.
-void take_turns(const std::string& quaro, DWORD first_mode)
-{
-    const std::string command = '"' + quaro + "\" missing.wav";
-    const PROCESS_INFORMATION first = start(command, CREATE_NEW_PROCESS_GROUP, {});
-    check("in turn", "the first waiting", TRUE, waits(first.hProcess));
-    const PROCESS_INFORMATION second = start(command, 0, {});
-    Sleep(1000);
-    SetConsoleMode(console, ENABLE_LINE_INPUT); // neither the first mode nor the wait's
-    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    check("in turn", "the second's exit status", 1, exit_status(second));
-    check("in turn", "the mode after the second", ENABLE_LINE_INPUT, console_mode());
-    const PROCESS_INFORMATION third = start(command, 0, {});
-    Sleep(1000);
-    type({key('A', 'a')});
-    check("in turn", "the first's exit status", 1, exit_status(first));
-    check("in turn", "the third waiting", TRUE, waits(third.hProcess));
-    type({key('B', 'b')});
-    check("in turn", "the third's exit status", 1, exit_status(third));
-    check("in turn", "the console mode", first_mode, console_mode());
-    for (const PROCESS_INFORMATION& tool : {first, second, third}) {
-        TerminateProcess(tool.hProcess, 1); // the test's exit closes the handles
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -178,16 +157,14 @@ int main(int argc, char** argv)
     SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
     console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    // A mode of the tests' own, not wine's first, so that only the mode found
-    // can be the one put back.
-    SetConsoleMode(console, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-    DWORD first_mode = 0;
-    if (argc != 2 || GetConsoleMode(console, &first_mode) == 0) {
+    // A mode of the tests' own, not 0 (the wait's) nor wine's first, so that
+    // only the mode found can be the one put back.
+    const DWORD first_mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    if (argc != 2 || SetConsoleMode(console, first_mode) == 0) {
         std::puts("usage, in a console: console_test QUARO_EXE");
         return 2;
     }
     const std::string quaro = argv[1];
-    check("the console", "its first mode is not the wait's", TRUE, first_mode != 0);
     // Typed before the wait: what ends no wait (events that are no key press,
     // a release, keys that produce no character and are not listed, and
     // combinations that have no key code), all read and skipped; then F1,
@@ -209,12 +186,16 @@ int main(int argc, char** argv)
         {"Ctrl+C as a key", "missing.wav", 0, false, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
         {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
         {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
+        // clang-format off
+        {"two in turn", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, true},
+        {"Ctrl+C in turn", "missing.wav", CREATE_NEW_PROCESS_GROUP, false, {}, {key('A', 'a')},
+         CTRL_C_EVENT, 0, true},
+        // clang-format on
         {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
     };
     for (const Case& test : cases) {
         run(test, quaro, first_mode);
     }
-    take_turns(quaro, first_mode);
     RemoveDirectoryA("vok.wav");
     std::printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
