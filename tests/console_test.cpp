@@ -136,7 +136,6 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
         check(test.what, "the records left", test.left, events_left());
         check(test.what, "the console mode", first_mode, console_mode());
     }
-    TerminateProcess(second.hProcess, 1); // null, and refused, but for a second run
     TerminateProcess(tool.hProcess, 1);
     WaitForSingleObject(tool.hProcess, INFINITE);
     CloseHandle(tool.hThread);
