@@ -66,6 +66,7 @@ struct Case {
     std::vector<INPUT_RECORD> typed;  // typed once it waits
     DWORD signal;                     // sent once it waits, unless no_signal
     DWORD left;                       // records unread at the end
+    bool second = false;              // a second run, started once it waits
 };
 
 constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
@@ -97,12 +98,19 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     }
     type(test.before);
     std::string command = '"' + quaro + "\" " + test.arguments;
-    PROCESS_INFORMATION tool{};
+    PROCESS_INFORMATION tool{}, second{};
     CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, test.flags, nullptr, nullptr,
                    &startup, &tool);
     if (!test.typed.empty() || test.signal != no_signal) {
         check(test.what, "waiting", TRUE, waits(tool.hProcess));
-        type(test.typed);
+    }
+    // The second, started as `start /b` would start it, waits its turn, and
+    // leaves alone a mode that is neither the first nor the wait's.
+    if (test.second) {
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &second);
+        Sleep(1000);
+        SetConsoleMode(console, ENABLE_LINE_INPUT);
     }
     // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
     // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
@@ -110,10 +118,21 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine) {
         std::printf("skipped: %s: this console sends no such signal\n", test.what);
     } else {
-        WaitForSingleObject(tool.hProcess, 5000);
         DWORD status = STILL_ACTIVE;
+        if (test.second && test.signal != no_signal) { // which the first ignores
+            WaitForSingleObject(second.hProcess, 5000);
+            GetExitCodeProcess(second.hProcess, &status);
+            check(test.what, "the second's exit status", 1, status);
+            check(test.what, "the mode after the second", ENABLE_LINE_INPUT, console_mode());
+        }
+        type(test.typed);
+        WaitForSingleObject(tool.hProcess, 5000);
         GetExitCodeProcess(tool.hProcess, &status);
         check(test.what, "the exit status", 1, status);
+        if (test.second && test.signal == no_signal) { // then it reads a key of its own
+            type(test.typed);
+            WaitForSingleObject(second.hProcess, 5000);
+        }
         check(test.what, "the records left", test.left, events_left());
         check(test.what, "the console mode", first_mode, console_mode());
     }
@@ -137,13 +156,14 @@ int main(int argc, char** argv)
     SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
     console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD first_mode = 0;
-    if (argc != 2 || GetConsoleMode(console, &first_mode) == 0) {
+    // A mode of the tests' own, not 0 (the wait's) nor wine's first, so that
+    // only the mode found can be the one put back.
+    const DWORD first_mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    if (argc != 2 || SetConsoleMode(console, first_mode) == 0) {
         std::puts("usage, in a console: console_test QUARO_EXE");
         return 2;
     }
     const std::string quaro = argv[1];
-    check("the console", "its first mode is not the wait's", TRUE, first_mode != 0);
     // Typed before the wait: what ends no wait (events that are no key press,
     // a release, keys that produce no character and are not listed, and
     // combinations that have no key code), all read and skipped; then F1,
@@ -165,6 +185,11 @@ int main(int argc, char** argv)
         {"Ctrl+C as a key", "missing.wav", 0, false, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
         {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
         {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
+        // clang-format off
+        {"two in turn", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, true},
+        {"Ctrl+C in turn", "missing.wav", CREATE_NEW_PROCESS_GROUP, false, {}, {key('A', 'a')},
+         CTRL_C_EVENT, 0, true},
+        // clang-format on
         {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
     };
     for (const Case& test : cases) {

@@ -1,34 +1,55 @@
 #include "keys.h"
 #include "platform.h"
 
+#include <cstdint>
 #include <io.h>
+#include <string>
 #include <windows.h>
 
 namespace {
 
 HANDLE console = INVALID_HANDLE_VALUE;
 DWORD saved_mode;
+bool mode_changed = false;
 
 // Held for each change of mode, and by the control handler to the exit, so
-// that no change on the main thread comes after the handler's.
+// that no change on the main thread comes after the handler's. Never held
+// while waiting for the turn, which the handler must be able to end.
 SRWLOCK mode_lock = SRWLOCK_INIT;
 
 bool set_mode(DWORD mode)
 {
     AcquireSRWLockExclusive(&mode_lock);
     const bool set = SetConsoleMode(console, mode) != 0;
+    mode_changed = true;
     ReleaseSRWLockExclusive(&mode_lock);
     return set;
 }
 
-// Ctrl+Break, and Ctrl+C where the console still sends it as a signal, end
-// the wait the way a key does: the mode put back and exit status 1. It runs
-// on a thread of its own.
+// Ctrl+Break, closing the window, and Ctrl+C where the console still sends it
+// as a signal, end the wait the way a key does: the mode put back, once it
+// was changed, and exit status 1. It runs on a thread of its own.
 BOOL WINAPI end_wait(DWORD)
 {
     AcquireSRWLockExclusive(&mode_lock);
-    SetConsoleMode(console, saved_mode);
+    if (mode_changed) {
+        SetConsoleMode(console, saved_mode);
+    }
     ExitProcess(1);
+}
+
+// Waits while another run waits for a key in the same console, told apart by
+// its window; the turn is given back at the exit, even a killed run's, and an
+// abandoned one is taken all the same. A console without a window cannot be
+// told apart, and has no turn to wait for.
+void wait_for_turn()
+{
+    const HWND window = GetConsoleWindow();
+    if (window != nullptr) {
+        const std::string name =
+            "Local\\quaro-key-wait-" + std::to_string(reinterpret_cast<std::uintptr_t>(window));
+        WaitForSingleObject(CreateMutexA(nullptr, FALSE, name.c_str()), INFINITE);
+    }
 }
 
 HANDLE handle_of(std::FILE* stream)
@@ -48,12 +69,16 @@ void console_open()
 }
 
 // No wait without a console, or with one that cannot be read. The control
-// handler stays to the exit, which follows.
+// handler stays to the exit, which follows; the mode is saved only once the
+// turn is had, so that it is not another run's.
 void wait_for_key()
 {
+    if (SetConsoleCtrlHandler(end_wait, TRUE) == 0) {
+        return;
+    }
+    wait_for_turn();
     // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
-    if (GetConsoleMode(console, &saved_mode) != 0 && SetConsoleCtrlHandler(end_wait, TRUE) != 0 &&
-        set_mode(0)) {
+    if (GetConsoleMode(console, &saved_mode) != 0 && set_mode(0)) {
         INPUT_RECORD event{};
         DWORD count;
         while (ReadConsoleInputA(console, &event, 1, &count) != 0 && count == 1) {
