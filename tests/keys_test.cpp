@@ -46,31 +46,15 @@ TEST(KeyEndsWait, ByTheRule)
 // A lone Escape is never whole.
 TEST(KeyBytesComplete, WholeKeysOnly)
 {
-    for (const std::string key : {"a",
-                                  "\x03",
-                                  "\x1c",
-                                  "\x1a",
-                                  "\x13",
-                                  "\x16",
-                                  "\u00e9",
-                                  "\u20ac",
-                                  "\u0905",
-                                  "\U0001F600",
-                                  "\x1bx",
-                                  "\x1b\xC3\xA9",
-                                  "\x1bOP",
-                                  "\x1b[1;5C",
-                                  "\x1b[1 q",
-                                  "\x1b[?1;2c",
-                                  "\x1b[[A",
-                                  "\x1b\x1b[A",
-                                  "\xE2"
-                                  "a",
-                                  "\x1b[1\r"}) {
+    for (const std::string key :
+         {"a",          "\x03",         "\x1c",       "\x1a",      "\x13",
+          "\x16",       "\u00e9",       "\u20ac",     "\u0905",    "\U0001F600",
+          "\x1bx",      "\x1b\xC3\xA9", "\x1bOP",     "\x1b[1;5C", "\x1b[1 q",
+          "\x1b[?1;2c", "\x1b[[A",      "\x1b\x1b[A", "\xE2\x61",  "\x1b[1\r"}) {
         const auto* const bytes = reinterpret_cast<const unsigned char*>(key.data());
-        for (std::size_t count = 1; count < key.size(); ++count)
-            EXPECT_FALSE(key_bytes_complete(bytes, count)) << testing::PrintToString(key) << count;
-        EXPECT_TRUE(key_bytes_complete(bytes, key.size())) << testing::PrintToString(key);
+        for (std::size_t count = 1; count <= key.size(); ++count)
+            EXPECT_EQ(key_bytes_complete(bytes, count), count == key.size())
+                << testing::PrintToString(key) << ", " << count << " bytes";
     }
 }
 

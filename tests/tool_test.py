@@ -233,8 +233,7 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     # not echoed; only the input side of the terminal turns raw. There is no
     # wait after a success, or when the terminal's descriptor would be
     # FD_SETSIZE (nor without a terminal, as in every case above).
-    on_terminal("printf 'y\\n' | $Q missing.wav", [raw, waits_on, typed(b"q")],
-                1, failed)
+    on_terminal("printf 'y\\n' | $Q missing.wav", [raw, waits_on, typed(b"q")], 1, failed)
     on_terminal("exec $Q /dev/stdin <&-", [raw, typed(b"q")], 1, failed)
     on_terminal("exec $Q in.wav", [], 0, "")
     on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
@@ -325,8 +324,8 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     # same file, or one has the other's terminal as its standard input.
     first = Terminal("exec $Q missing.wav </dev/null >/dev/null")
     raw(first)
-    on_terminal(f"exec $Q missing.wav < {os.ttyname(first.slave)} >/dev/null", [raw, typed(b"2")], 1,
-                failed)
+    second = f"exec $Q missing.wav < {os.ttyname(first.slave)} >/dev/null"
+    on_terminal(second, [raw, typed(b"2")], 1, failed)
     on_terminal(first.command, [typed(b"1")], 1, failed, terminal=first)
     # A byte that another reader took first is slept past. A hang-up (SIGHUP
     # ignored) ends the wait, also when it comes in such a read.
