@@ -23,9 +23,10 @@ namespace {
 int terminal = -1;
 termios saved_mode{};
 termios raw_mode{};
-volatile std::sig_atomic_t raw_now = 0;     // the terminal is in raw_mode
-volatile std::sig_atomic_t parent_gone = 0; // the process that started this one has ended
-sigset_t open_mask;                         // the signals let through while the wait sleeps
+// Both false at start, as every static.
+volatile std::sig_atomic_t raw_now;     // the terminal is in raw_mode
+volatile std::sig_atomic_t parent_gone; // the process that started this one has ended
+sigset_t open_mask;                     // the signals let through while the wait sleeps
 
 // Signals whose default is to do nothing: no reason to touch the terminal.
 // SIGCONT is caught: after a SIGSTOP, which cannot be, the terminal may be in
@@ -215,14 +216,16 @@ int turn_descriptor(dev_t device)
     return open(name.c_str(), O_WRONLY); // the process has its terminal, and runs nothing
 }
 
-// Whether the process is stopped, by a signal or a tracer (Linux).
+// Whether the process is stopped by a signal (Linux). Not in a tracer's stop,
+// which the tracer ends by itself: strace's at each system call,
+// LeakSanitizer's at the exit.
 bool is_stopped(pid_t pid)
 {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
     std::string stat;
     std::getline(file, stat);
-    const auto state = stat.rfind(") ");
-    return state != std::string::npos && (stat[state + 2] == 'T' || stat[state + 2] == 't');
+    // The state follows the name in parentheses. (Not found, npos + 1 is 0.)
+    return stat.substr(stat.rfind(')') + 1).starts_with(" T");
 }
 
 // Waits its turn while another process waits for a key on the same
