@@ -251,9 +251,9 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     sequence = b"\x1b[" + b"1;" * 20 + b"C"  # no key is that long: 32 bytes are
     on_terminal("exec $Q missing.wav", [raw, typed(sequence)], 1, failed, left=len(sequence) - 32)
     # Bytes come as typed: not stripped to 7 bits, a carriage return kept,
-    # 0xFF not doubled.
-    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff\xff")], 1, failed, left=3,
-                input_flags=termios.ISTRIP | termios.IGNCR | termios.PARMRK)
+    # 0xFF not doubled, Ctrl+C and Ctrl+S neither a signal nor a stop.
+    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff\xff\x03\x13")], 1, failed,
+                left=5, input_flags=termios.ISTRIP | termios.IGNCR | termios.PARMRK | termios.IXON)
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores.
     for number in signal.SIGHUP, signal.SIGRTMAX:  # the first and the last
@@ -289,7 +289,7 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     on_terminal("sh -c '$Q missing.wav & sleep .3'; sleep 1", [raw, pause(0.5), raw, typed(b"k")],
                 0, failed)
     on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGSTOP), cooked, sent(signal.SIGCONT),
-                                        raw, waits_on, typed(b"k")], 1, failed)
+                                        raw, waits_on, typed(b"\x1b")], 1, failed)  # a lone Escape
     for field, flag in ((0, termios.IXON), (1, termios.ONOCR), (2, termios.CLOCAL),
                         (3, termios.ISIG), (6, None)):
         on_terminal(job + "bg >/dev/null; wait %1",
@@ -320,6 +320,9 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
                     "missing.wav <&3 >/dev/null 2>&1; echo first $?; } & sleep .4; $S $Q missing.wav "
                     "</dev/null >/dev/null; echo second $?; wait", turns, 0,
                     failed + "first 1\r\nsecond 1\r\n")
+        # With no stream to lock, such a run has no turn, and still waits.
+        on_terminal("exec setpriv --reuid=65534 --regid=65534 --clear-groups $Q missing.wav "
+                    "</dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
     # Waits on two terminals go on side by side, even when both write to the
     # same file, or one has the other's terminal as its standard input.
     first = Terminal("exec $Q missing.wav </dev/null >/dev/null")
