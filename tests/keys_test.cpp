@@ -1,6 +1,7 @@
 #include "keys.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <utility>
 
 namespace {
@@ -38,6 +39,23 @@ TEST(KeyEndsWait, ByTheRule)
             << "key " << key << ", modifiers " << modifiers;
     EXPECT_TRUE(key_ends_wait('C', '\x03', ctrl)) << "Ctrl+C";
     EXPECT_TRUE(key_ends_wait(0x10, '\xE9', 0)) << "a character from Shift";
+}
+
+// Each key's bytes make up a whole key at their full length, and at no
+// shorter one: control keys, UTF-8 characters, and sequences, valid or broken.
+// A lone Escape is never whole.
+TEST(KeyBytesComplete, WholeKeysOnly)
+{
+    for (const std::string key :
+         {"a",          "\x03",         "\x1c",       "\x1a",      "\x13",
+          "\x16",       "\u00e9",       "\u20ac",     "\u0905",    "\U0001F600",
+          "\x1bx",      "\x1b\xC3\xA9", "\x1bOP",     "\x1b[1;5C", "\x1b[1 q",
+          "\x1b[?1;2c", "\x1b[[A",      "\x1b\x1b[A", "\xE2\x61",  "\x1b[1\r"}) {
+        const auto* const bytes = reinterpret_cast<const unsigned char*>(key.data());
+        for (std::size_t count = 1; count <= key.size(); ++count)
+            EXPECT_EQ(key_bytes_complete(bytes, count), count == key.size())
+                << testing::PrintToString(key) << ", " << count << " bytes";
+    }
 }
 
 } // namespace

@@ -140,11 +140,15 @@ def sent(number):
     return lambda terminal: terminal.tool.send_signal(number)
 
 
+def seen(text):
+    return lambda terminal: terminal.read_screen(text, 5)
+
+
 # Stops the foreground job, and waits for its shell to say "stopped".
 def stopped(by):
     def stop(terminal):
         os.killpg(os.tcgetpgrp(terminal.master), by)
-        terminal.read_screen(b"stopped", 5)
+        seen(b"stopped")(terminal)
 
     return stop
 
@@ -229,31 +233,27 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     # not echoed; only the input side of the terminal turns raw. There is no
     # wait after a success, or when the terminal's descriptor would be
     # FD_SETSIZE (nor without a terminal, as in every case above).
-    on_terminal("printf 'y\\n' | $Q missing.wav", [raw, waits_on, typed(b"q")],
-                1, failed)
+    on_terminal("printf 'y\\n' | $Q missing.wav", [raw, waits_on, typed(b"q")], 1, failed)
     on_terminal("exec $Q /dev/stdin <&-", [raw, typed(b"q")], 1, failed)
     on_terminal("exec $Q in.wav", [], 0, "")
     on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
                 "\"exec $i</dev/null\"; done && exec $Q missing.wav'", [], 1, failed)
-    # Each key is read whole, and no more: a key with another typed after it
-    # at once, control keys, UTF-8 characters and sequences, valid or broken,
-    # included. A key typed before the wait (and so echoed) ends it at once.
-    for key in (b"a", b"\x03", b"\x1c", b"\x1a", b"\x13", b"\x16", *(key.encode() for key in "é€अ😀"),
-                b"\x1bx", b"\x1b\xC3\xA9", b"\x1bOP", b"\x1b[1;5C", b"\x1b[1 q", b"\x1b[?1;2c",
-                b"\x1b[[A", b"\x1b\x1b[A", b"\xE2a", b"\x1b[1\r"):
-        on_terminal("exec $Q missing.wav", [raw, typed(key + b"x")], 1, failed, left=1)
+    # A key is read whole, and no more, with another typed after it at once
+    # (which bytes make up a key: keys_test). A key typed before the wait (and
+    # so echoed) ends it at once.
+    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b[1;5Cx")], 1, failed, left=1)
     # The rest of a key may come some time after its first byte, but a lone
     # Escape is the Escape key once that time is over.
-    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b"), pause(0.02), typed(b"[1;5C")], 1, failed)
+    on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b"), pause(0.06), typed(b"[1;5C")], 1, failed)
     on_terminal("exec $Q missing.wav", [raw, typed(b"\x1b"), pause(0.6), typed(b"k")], 1,
                 failed + "k")  # k comes after the wait, and is echoed
     on_terminal("sleep 1; exec $Q missing.wav", [typed(b"k")], 1, "k" + failed)
     sequence = b"\x1b[" + b"1;" * 20 + b"C"  # no key is that long: 32 bytes are
     on_terminal("exec $Q missing.wav", [raw, typed(sequence)], 1, failed, left=len(sequence) - 32)
     # Bytes come as typed: not stripped to 7 bits, a carriage return kept,
-    # 0xFF not doubled.
-    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff\xff")], 1, failed, left=3,
-                input_flags=termios.ISTRIP | termios.IGNCR | termios.PARMRK)
+    # 0xFF not doubled, Ctrl+C and Ctrl+S neither a signal nor a stop.
+    on_terminal("exec $Q missing.wav", [raw, typed("€".encode() + b"\r\xff\xff\x03\x13")], 1, failed,
+                left=5, input_flags=termios.ISTRIP | termios.IGNCR | termios.PARMRK | termios.IXON)
     # Signals restore the mode and end the tool by the same signal, but not
     # one the caller ignores.
     for number in signal.SIGHUP, signal.SIGRTMAX:  # the first and the last
@@ -274,13 +274,22 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     on_terminal("set -m; { sleep .5; $Q missing.wav; echo background $?; } & $Q missing.wav; "
                 "echo foreground $?; wait", [raw, pause(1), typed(b"k")], 0,
                 failed * 2 + "background 1\r\nforeground 1\r\n")  # even while another waits
-    # Another job takes the terminal while the tool waits: the key typed then
-    # is not the tool's to read, and the wait ends without it (no stop).
+    # Another job takes the terminal while the tool waits (no stop): the wait
+    # ends, the mode put back, and the key typed later is not the tool's.
     on_terminal("set -m; { sleep .5; exec python3 -c 'import os, signal, time; signal.signal(signal."
                 "SIGTTOU, signal.SIG_IGN); os.tcsetpgrp(2, os.getpgrp()); time.sleep(3)'; } & "
-                "$Q missing.wav; echo $?", [raw, pause(1.5), typed(b"k")], 0, failed + "1\r\n", left=1)
+                "$Q missing.wav; echo $?", [raw, pause(1.5), given_back, typed(b"k")], 0,
+                failed + "1\r\nk")
+    # The script that ran the tool in the background ends while it waits: the
+    # mode is back before the script's shell takes the terminal back (bash
+    # keeps the mode it finds then as its own), and the wait ends. A tool
+    # still in the foreground then waits on, raw again.
+    on_terminal("set -m; sh -c '$Q missing.wav & sleep .5'; stty | grep -c -- -icanon",
+                [raw, pause(1)], 1, failed + "0\r\n")
+    on_terminal("sh -c '$Q missing.wav & sleep .3'; sleep 1", [raw, pause(0.5), raw, typed(b"k")],
+                0, failed)
     on_terminal("exec $Q missing.wav", [raw, sent(signal.SIGSTOP), cooked, sent(signal.SIGCONT),
-                                        raw, waits_on, typed(b"k")], 1, failed)
+                                        raw, waits_on, typed(b"\x1b")], 1, failed)  # a lone Escape
     for field, flag in ((0, termios.IXON), (1, termios.ONOCR), (2, termios.CLOCAL),
                         (3, termios.ISIG), (6, None)):
         on_terminal(job + "bg >/dev/null; wait %1",
@@ -288,22 +297,48 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
                      typed(b"go\n")], 1, failed + "stopped\r\n")
     on_terminal(job + "bg >/dev/null; wait %1", [raw, stopped(signal.SIGSTOP), typed(b"go\n")],
                 1, failed + "stopped\r\n")  # a shell that sets no mode: the first one back
+    # A run stopped while it waits keeps its turn, but a later run does not
+    # wait for it: it ends at once, the terminal untouched. Continued, the
+    # first waits on, and puts the mode back.
+    for number in signal.SIGTSTP, signal.SIGSTOP:
+        on_terminal(job + "$Q missing.wav; echo second $?; fg >/dev/null; echo first $?",
+                    [raw, stopped(number), typed(b"go\n"), seen(b"second"), raw, typed(b"k")], 0,
+                    failed + "stopped\r\n" + "go\r\n" * (number == signal.SIGTSTP) + failed +
+                    "second 1\r\nfirst 1\r\n")
     # Waits on one terminal take turns: the second, started while the first
     # waits, waits for its turn, then for a key of its own, and the first
-    # mode is back after both. The first, a script's background job, has the
-    # terminal as its standard error only, the second as its standard input.
-    on_terminal("{ $Q missing.wav >/dev/null; echo first $?; } & sleep .4; "
-                "$Q missing.wav >/dev/null 2>&1; echo second $?; wait",
-                [raw, pause(0.6), typed(b"a"), pause(0.5), raw, typed(b"b")],
-                0, failed + "first 1\r\nsecond 1\r\n")
-    # Waits on two terminals go on side by side, even when one has the
-    # other's terminal as its standard input.
-    first = Terminal("exec $Q missing.wav")
+    # mode is back after both. Here the first has the terminal as standard
+    # input opened read-only, the second through /dev/tty only; then, as
+    # another user, who cannot open the terminal's node, the first as its
+    # standard input, the second as its standard error.
+    turns = [raw, pause(0.6), typed(b"a"), pause(0.5), raw, typed(b"b")]
+    on_terminal("t=$(tty); { $Q missing.wav <\"$t\" >/dev/null 2>&1; echo first $?; } & sleep .4; "
+                "$Q missing.wav </dev/tty >/dev/null 2>&1; echo second $?; wait",
+                turns, 0, "first 1\r\nsecond 1\r\n")
+    if os.geteuid() == 0:
+        on_terminal("S='setpriv --reuid=65534 --regid=65534 --clear-groups'; exec 3<&0; { $S $Q "
+                    "missing.wav <&3 >/dev/null 2>&1; echo first $?; } & sleep .4; $S $Q missing.wav "
+                    "</dev/null >/dev/null; echo second $?; wait", turns, 0,
+                    failed + "first 1\r\nsecond 1\r\n")
+        # With no stream to lock, such a run has no turn, and still waits.
+        on_terminal("exec setpriv --reuid=65534 --regid=65534 --clear-groups $Q missing.wav "
+                    "</dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
+    # Waits on two terminals go on side by side, even when both write to the
+    # same file, or one has the other's terminal as its standard input.
+    first = Terminal("exec $Q missing.wav </dev/null >/dev/null")
     raw(first)
-    on_terminal(f"exec $Q missing.wav < {os.ttyname(first.slave)}", [raw, typed(b"2")], 1, failed)
+    second = f"exec $Q missing.wav < {os.ttyname(first.slave)} >/dev/null"
+    on_terminal(second, [raw, typed(b"2")], 1, failed)
     on_terminal(first.command, [typed(b"1")], 1, failed, terminal=first)
-    # A byte that another reader took first is slept past.
-    on_terminal("ASAN_OPTIONS=detect_leaks=0 exec strace -qqq -o /dev/null -P /dev/tty -e trace=read "
-                "-e inject=read:error=EAGAIN:when=1 $Q missing.wav", [raw, typed(b"k")], 1, failed)
+    # A byte that another reader took first is slept past. A hang-up (SIGHUP
+    # ignored) ends the wait, also when it comes in such a read.
+    strace = ("ASAN_OPTIONS=detect_leaks=0 exec strace -qqq -o /dev/null -P /dev/tty -e trace=read "
+              "-e inject=read:error=EAGAIN:when=1")
+    on_terminal(f"{strace} $Q missing.wav", [raw, typed(b"k")], 1, failed)
+    hung = Terminal(f"trap '' HUP; {strace}:delay_exit=300000 $Q missing.wav")
+    for step in raw, typed(b"k"), pause(0.1), lambda terminal: os.close(terminal.master):
+        step(hung)
+    check(f"{hung.command}: status", 1, finish(hung.tool, 5))
+    os.close(hung.slave)
 print(f"{checks - failures} passed, {failures} failed")
 sys.exit(failures != 0)

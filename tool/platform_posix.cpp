@@ -5,34 +5,46 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <iterator>
-#include <sys/file.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
 int terminal = -1;
 termios saved_mode{};
 termios raw_mode{};
-volatile std::sig_atomic_t raw_now = 0; // the terminal is in raw_mode
+// Both false at start, as every static.
+volatile std::sig_atomic_t raw_now;     // the terminal is in raw_mode
+volatile std::sig_atomic_t parent_gone; // the process that started this one has ended
 sigset_t open_mask;                     // the signals let through while the wait sleeps
 
 // Signals whose default is to do nothing: no reason to touch the terminal.
 // SIGCONT is caught: after a SIGSTOP, which cannot be, the terminal may be in
-// another mode, or another process group's.
-constexpr int harmless_signals[] = {SIGCHLD, SIGURG, SIGWINCH};
+// another mode, or another process group's. SIGURG is caught too: it comes
+// when the parent ends.
+constexpr int harmless_signals[] = {SIGCHLD, SIGWINCH};
 
 // How long the rest of a key's bytes may take after its first.
 constexpr timespec sequence_pause{0, 100'000'000};
+// How often a wait looks whether it still has the terminal, or its turn.
+constexpr timespec poll_period{0, 50'000'000};
+
+bool in_foreground() { return tcgetpgrp(terminal) == getpgrp(); }
 
 // Sets raw_mode, unless another process group has the terminal now.
 bool enter_raw()
 {
-    raw_now = tcgetpgrp(terminal) == getpgrp() && tcsetattr(terminal, TCSANOW, &raw_mode) == 0;
+    raw_now = in_foreground() && tcsetattr(terminal, TCSANOW, &raw_mode) == 0;
     return raw_now != 0;
 }
 
@@ -52,7 +64,7 @@ bool still_raw()
 // test and the write can still slip through; SIGSTOP cannot be held back.
 void leave_raw()
 {
-    if (raw_now != 0 && (tcgetpgrp(terminal) == getpgrp() || still_raw())) {
+    if (raw_now != 0 && (in_foreground() || still_raw())) {
         tcsetattr(terminal, TCSANOW, &saved_mode);
     }
     raw_now = 0;
@@ -107,6 +119,8 @@ void on_continue(int /*signal*/)
     errno = saved_errno;
 }
 
+void on_parent_exit(int /*signal*/) { parent_gone = 1; }
+
 // Handlers for every signal the caller does not ignore; they run only while
 // the wait sleeps in pselect, when the terminal is raw. (Held back, the
 // terminal's SIGTTIN and SIGTTOU cannot stop a background process: its read
@@ -121,24 +135,39 @@ void catch_signals()
         sigaction(signal, nullptr, &old);
         if (old.sa_handler != SIG_IGN &&
             std::ranges::find(harmless_signals, signal) == std::end(harmless_signals)) {
-            catching.sa_handler = signal == SIGCONT ? on_continue : act_by_default;
+            catching.sa_handler = signal == SIGCONT  ? on_continue
+                                  : signal == SIGURG ? on_parent_exit
+                                                     : act_by_default;
             sigaction(signal, &catching, nullptr);
         }
     }
 }
 
-// Sleeps until a byte can be read, no longer than `pause` unless it is null,
-// and reads it; a byte that another reader of the terminal took first is
-// slept past. False when the pause runs out, at the end of input, on
-// hang-up, and once the terminal is another process group's.
-bool read_byte(unsigned char& byte, const timespec* pause)
+// Sleeps until a byte can be read, no longer than sequence_pause unless it
+// is the key's first, and reads it; a byte that another reader of the
+// terminal took first is slept past. False when the pause runs out, at the
+// end of input, on hang-up, and once the terminal is another process group's
+// (a shell that takes it back does not say so: it is looked for).
+//
+// When the parent ends (a script that ran this in the background, say), its
+// shell takes the terminal back at once and may keep the mode it finds as its
+// own: the mode is put back before, and raw again a period later if the
+// terminal is still the process's.
+bool read_byte(unsigned char& byte, bool first)
 {
     while (true) {
         fd_set ready;
         FD_ZERO(&ready);
         FD_SET(terminal, &ready);
-        const int got = pselect(terminal + 1, &ready, nullptr, nullptr, pause, &open_mask);
-        if (got < 0 && errno == EINTR && raw_now != 0) {
+        const int got = pselect(terminal + 1, &ready, nullptr, nullptr,
+                                first ? &poll_period : &sequence_pause, &open_mask);
+        if (parent_gone != 0) {
+            parent_gone = 0;
+            leave_raw();
+            continue;
+        }
+        if ((got < 0 && errno == EINTR && raw_now != 0) ||
+            (got == 0 && first && in_foreground() && (raw_now != 0 || enter_raw()))) {
             continue;
         }
         if (got <= 0) {
@@ -155,35 +184,82 @@ bool read_byte(unsigned char& byte, const timespec* pause)
 void read_key()
 {
     unsigned char key[32];
-    for (std::size_t count = 0;
-         count < sizeof key && read_byte(key[count], count == 0 ? nullptr : &sequence_pause);) {
+    for (std::size_t count = 0; count < sizeof key && read_byte(key[count], count == 0);) {
         if (key_bytes_complete(key, ++count)) {
             return;
         }
     }
 }
 
-// The terminal's own device node, opened anew to be locked. Not /dev/tty:
-// every process reaches its own terminal through that one node. The name is
-// that of a standard stream on the same device; -1 where none is, or where
-// the system cannot tell which device the terminal is.
-int open_device_node()
+bool on_device(int fd, dev_t device)
 {
-#ifdef TIOCGDEV
-    unsigned device = 0;
-    if (ioctl(terminal, TIOCGDEV, &device) != 0) {
-        return -1;
-    }
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
+}
+
+// A descriptor on the terminal's own device node, open for writing, to be
+// locked: a standard stream if one is (this needs no right to open the
+// node), else a pseudo-terminal's node opened by name. Not /dev/tty: every
+// process reaches its own terminal through that one node. -1 where there is
+// none, or where the system cannot tell which device the terminal is.
+int turn_descriptor(dev_t device)
+{
     for (int stream = 0; stream <= 2; ++stream) {
-        struct stat st {};
-        const bool same = fstat(stream, &st) == 0 && st.st_rdev == device;
-        const char* const name = same ? ttyname(stream) : nullptr;
-        if (name != nullptr) {
-            return open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (on_device(stream, device) && (fcntl(stream, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+            return stream;
         }
     }
+    if (major(device) != 136) { // Linux's pseudo-terminals
+        return -1;
+    }
+    const std::string name = "/dev/pts/" + std::to_string(minor(device));
+    return open(name.c_str(), O_WRONLY); // the process has its terminal, and runs nothing
+}
+
+// Whether the process is stopped by a signal (Linux). Not in a tracer's stop,
+// which the tracer ends by itself: strace's at each system call,
+// LeakSanitizer's at the exit.
+bool is_stopped(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(file, stat);
+    // The state follows the name in parentheses. (Not found, npos + 1 is 0.)
+    return stat.substr(stat.rfind(')') + 1).starts_with(" T");
+}
+
+// Waits its turn while another process waits for a key on the same
+// terminal, with the terminal untouched and signals acting by default; the
+// exit gives the turn back. The turn is a record lock on the terminal's own
+// node: another user's runs have one too, through their streams. False,
+// without the turn, once the run is no longer the foreground's, and when the
+// run whose turn it is has been stopped, so that no wait hangs on it. True
+// where there is no node to lock, or the lock fails: no turn to wait for.
+bool take_turn()
+{
+    unsigned device = 0;
+#ifdef TIOCGDEV
+    ioctl(terminal, TIOCGDEV, &device);
 #endif
-    return -1;
+    const int fd = turn_descriptor(device);
+    if (!on_device(fd, device)) {
+        return true;
+    }
+    struct flock whole {}; // from the start (SEEK_SET) to the end
+    while (true) {
+        whole.l_type = F_WRLCK;
+        if (fcntl(fd, F_SETLK, &whole) == 0 || (errno != EAGAIN && errno != EACCES)) {
+            return true;
+        }
+        // The holder may have just let go: then the next round takes it.
+        if (fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type == F_WRLCK && is_stopped(whole.l_pid)) {
+            return false;
+        }
+        if (!in_foreground()) {
+            return false;
+        }
+        nanosleep(&poll_period, nullptr);
+    }
 }
 
 } // namespace
@@ -212,14 +288,9 @@ void console_open()
 void wait_for_key()
 {
     // Without a terminal, or in the background, no wait and no turn.
-    if (tcgetpgrp(terminal) != getpgrp()) {
+    if (!in_foreground() || !take_turn()) {
         return;
     }
-    // Waits its turn while another process waits for a key on the same
-    // terminal, with the terminal untouched and signals acting by default;
-    // the exit gives the turn back. Where there is no node to lock, or the
-    // lock fails, there is no turn to wait for.
-    flock(open_device_node(), LOCK_EX);
     sigset_t all;
     sigfillset(&all);
     if (tcgetattr(terminal, &saved_mode) != 0) {
@@ -230,6 +301,9 @@ void wait_for_key()
     sigprocmask(SIG_BLOCK, &all, &open_mask);
     catch_signals();
     raw_mode = raw_input(saved_mode);
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGURG);
+#endif
     // TCSANOW keeps what was typed before the wait: it ends the wait at once.
     if (enter_raw()) {
         read_key();
