@@ -21,6 +21,7 @@
 namespace {
 
 int terminal = -1;
+pid_t parent = 0; // the process that started this one
 termios saved_mode{};
 termios raw_mode{};
 // Both false at start, as every static.
@@ -151,8 +152,7 @@ void catch_signals()
 //
 // When the parent ends (a script that ran this in the background, say), its
 // shell takes the terminal back at once and may keep the mode it finds as its
-// own: the mode is put back before, and raw again a period later if the
-// terminal is still the process's.
+// own: the wait ends then, to put the mode back before.
 bool read_byte(unsigned char& byte, bool first)
 {
     while (true) {
@@ -162,12 +162,9 @@ bool read_byte(unsigned char& byte, bool first)
         const int got = pselect(terminal + 1, &ready, nullptr, nullptr,
                                 first ? &poll_period : &sequence_pause, &open_mask);
         if (parent_gone != 0) {
-            parent_gone = 0;
-            leave_raw();
-            continue;
+            return false;
         }
-        if ((got < 0 && errno == EINTR && raw_now != 0) ||
-            (got == 0 && first && in_foreground() && (raw_now != 0 || enter_raw()))) {
+        if ((got < 0 && errno == EINTR && raw_now != 0) || (got == 0 && first && in_foreground())) {
             continue;
         }
         if (got <= 0) {
@@ -189,6 +186,15 @@ void read_key()
             return;
         }
     }
+}
+
+// The same open file as `fd`, above the standard descriptors, so that a
+// closed one stays closed.
+int above_standard(int fd)
+{
+    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return high;
 }
 
 bool on_device(int fd, dev_t device)
@@ -213,7 +219,7 @@ int turn_descriptor(dev_t device)
         return -1;
     }
     const std::string name = "/dev/pts/" + std::to_string(minor(device));
-    return open(name.c_str(), O_WRONLY); // the process has its terminal, and runs nothing
+    return above_standard(open(name.c_str(), O_WRONLY | O_NOCTTY));
 }
 
 // Whether the process is stopped by a signal (Linux). Not in a tracer's stop,
@@ -235,6 +241,8 @@ bool is_stopped(pid_t pid)
 // without the turn, once the run is no longer the foreground's, and when the
 // run whose turn it is has been stopped, so that no wait hangs on it. True
 // where there is no node to lock, or the lock fails: no turn to wait for.
+// Closing any descriptor on the node would give the turn back: none is
+// closed before the exit.
 bool take_turn()
 {
     unsigned device = 0;
@@ -245,8 +253,8 @@ bool take_turn()
     if (!on_device(fd, device)) {
         return true;
     }
-    struct flock whole {}; // from the start (SEEK_SET) to the end
     while (true) {
+        struct flock whole {}; // from the start (SEEK_SET) to the end
         whole.l_type = F_WRLCK;
         if (fcntl(fd, F_SETLK, &whole) == 0 || (errno != EAGAIN && errno != EACCES)) {
             return true;
@@ -273,13 +281,10 @@ void turn_write_signals_into_errors()
 void console_open()
 {
     // Non-blocking: a byte is read only once select has seen it, and no read
-    // may block while signals are held back. Above the standard descriptors,
-    // so that a closed one stays closed; select takes them below FD_SETSIZE.
-    const int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK);
-    if (fd >= 0) {
-        terminal = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        close(fd);
-    }
+    // may block while signals are held back. Select takes descriptors below
+    // FD_SETSIZE only.
+    parent = getppid();
+    terminal = above_standard(open("/dev/tty", O_RDONLY | O_NONBLOCK));
     if (terminal >= FD_SETSIZE) {
         terminal = -1; // the exit closes it
     }
@@ -304,8 +309,9 @@ void wait_for_key()
 #ifdef __linux__
     prctl(PR_SET_PDEATHSIG, SIGURG);
 #endif
+    parent_gone = getppid() != parent ? 1 : 0; // ended before it could say so
     // TCSANOW keeps what was typed before the wait: it ends the wait at once.
-    if (enter_raw()) {
+    if (parent_gone == 0 && enter_raw()) {
         read_key();
     }
     leave_raw();
