@@ -15,6 +15,7 @@
 #
 #   cmake/rebuild-check.sh FOLDER
 set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: cmake/rebuild-check.sh FOLDER" >&2; exit 2; }
 first=$(realpath "$1")
 cd "$(dirname "$0")/.."
 [ -f "$first/SHA256SUMS" ] || { echo "rebuild check: no $first/SHA256SUMS" >&2; exit 1; }

@@ -20,7 +20,8 @@
 # where the clock is behind it; every mode is set here or by an install rule,
 # every owner is root, and entries are in name order. The environment's
 # compilers and their flags (CC, CXX, CFLAGS, CXXFLAGS, CPPFLAGS, LDFLAGS,
-# CPATH, CPLUS_INCLUDE_PATH, LIBRARY_PATH), the generator and toolchain CMake
+# RC, RCFLAGS, CPATH, CPLUS_INCLUDE_PATH, LIBRARY_PATH, LD_RUN_PATH,
+# COMPILER_PATH, GCC_EXEC_PREFIX), the generator and toolchain CMake
 # would take from it, DESTDIR and the options of tar and gzip are left out,
 # and each preset is configured afresh, so that none is kept from an earlier
 # configure either. cmake/rebuild-check.sh checks that. (The zip comes from
@@ -39,7 +40,8 @@ if [ -n "$changes" ]; then
     echo "$changes" >&2
     exit 1
 fi
-for name in CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CPATH CPLUS_INCLUDE_PATH LIBRARY_PATH \
+for name in CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RC RCFLAGS CPATH CPLUS_INCLUDE_PATH \
+            LIBRARY_PATH LD_RUN_PATH COMPILER_PATH GCC_EXEC_PREFIX \
             CMAKE_GENERATOR CMAKE_TOOLCHAIN_FILE DESTDIR TAR_OPTIONS GZIP; do
     [ -z "${!name+set}" ] || { echo "release: $name of the environment left out"; unset "$name"; }
 done
