@@ -107,15 +107,19 @@ void act_by_default(int signal)
     errno = saved_errno;
 }
 
-// After a SIGSTOP, which cannot be caught: the mode put back as leave_raw
-// decides, then raw again if the terminal is the process's. (SIGCONT itself
-// is not raised again: that would discard a stop signal that is waiting.)
+// After a SIGSTOP, which cannot be caught: raw again if the terminal is the
+// process's (another mode may have been set meanwhile), set over whatever is
+// there rather than put back first, so that a key typed now is not echoed;
+// in the background, put back as leave_raw decides, before the shell that
+// continued it reads the mode. (SIGCONT itself is not raised again: that
+// would discard a stop signal that is waiting.)
 void on_continue(int /*signal*/)
 {
     const int saved_errno = errno;
-    if (raw_now != 0) {
-        leave_raw();
+    if (raw_now != 0 && in_foreground()) {
         enter_raw();
+    } else {
+        leave_raw();
     }
     errno = saved_errno;
 }
