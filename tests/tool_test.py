@@ -144,6 +144,16 @@ def seen(text):
     return lambda terminal: terminal.read_screen(text, 5)
 
 
+# Whether `text` is on the screen by now: within 5 s if it should be, and
+# still not after 0.8 s if not.
+def on_screen(text, want):
+    def look(terminal):
+        terminal.read_screen(text, 5 if want else 0.8)
+        check(f"{terminal.command}: {text.decode()} on screen before the key", want, text in terminal.screen)
+
+    return look
+
+
 # Stops the foreground job, and waits for its shell to say "stopped".
 def stopped(by):
     def stop(terminal):
@@ -298,32 +308,48 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
                      typed(b"go\n")], 1, failed + "stopped\r\n")
     on_terminal(job + "bg >/dev/null; wait %1", [raw, stopped(signal.SIGSTOP), typed(b"go\n")],
                 1, failed + "stopped\r\n")  # a shell that sets no mode: the first one back
-    # A run stopped while it waits keeps its turn, but a later run does not
-    # wait for it: it ends at once, the terminal untouched. Continued, the
-    # first waits on, and puts the mode back.
+    # One key ends every wait on a terminal: a run that fails while another
+    # waits for a key waits with it, the terminal untouched, and ends with it,
+    # nothing echoed, the first mode back. The first here reads the terminal
+    # as a read-only standard input, the second through /dev/tty only (both
+    # lock its node by name); then three at once, a script's & without wait,
+    # and a waiting run stopped and continued in a script without job control.
+    with_first = "; echo second $?; wait $!; echo first $?"
+    both = "second 1\r\nfirst 1\r\n"
+    for script in ("t=$(tty); $Q missing.wav <\"$t\" >/dev/null 2>&1 & sleep .4; $Q missing.wav "
+                   "</dev/tty >/dev/null 2>&1" + with_first,
+                   "$Q missing.wav 2>/dev/null & p=$!; sleep .4; kill -STOP $p; { sleep .2; kill -CONT "
+                   "$p; } & $Q missing.wav 2>/dev/null; echo second $?; wait $p; echo first $?"):
+        on_terminal(script, [raw, on_screen(b"second", False), typed(b"k")], 0, both)
+    on_terminal("printf 'a\\nb\\nc\\n' | xargs -P3 -n1 $Q 2>/dev/null; echo $?",
+                [raw, on_screen(b"123", False), typed(b"k")], 0, "123\r\n")
+    on_terminal("sh -c '$Q a.wav & $Q b.wav' 2>/dev/null; echo $?",
+                [raw, on_screen(b"1", False), typed(b"k")], 0, "1\r\n")
+    # A run that waits stopped, in a job of its own, gets no key: a later run
+    # does not wait at all, the terminal untouched. Continued, the first
+    # waits on, and puts the mode back.
     for number in signal.SIGTSTP, signal.SIGSTOP:
         on_terminal(f": {number.name}; " + job + "$Q missing.wav; echo second $?; fg >/dev/null; echo first $?",
                     [raw, stopped(number), typed(b"go\n"), seen(b"second"), raw, typed(b"k")], 0,
                     failed + "stopped\r\n" + "go\r\n" * (number == signal.SIGTSTP) + failed +
                     "second 1\r\nfirst 1\r\n")
-    # Waits on one terminal take turns: the second, started while the first
-    # waits, waits for its turn, then for a key of its own, and the first
-    # mode is back after both. Here the first has the terminal as standard
-    # input opened read-only, the second through /dev/tty only; then, as
-    # another user, who cannot open the terminal's node, the first as its
-    # standard input, the second as its standard error.
-    turns = [raw, pause(0.6), typed(b"a"), pause(0.5), raw, typed(b"b")]
-    on_terminal("t=$(tty); { $Q missing.wav <\"$t\" >/dev/null 2>&1; echo first $?; } & sleep .4; "
-                "$Q missing.wav </dev/tty >/dev/null 2>&1; echo second $?; wait",
-                turns, 0, "first 1\r\nsecond 1\r\n")
+    # Nor does one that cannot see the run that waits, in another PID
+    # namespace.
+    on_terminal("$Q missing.wav 2>/dev/null & sleep .4; unshare -pf $Q missing.wav 2>/dev/null" +
+                with_first, [raw, on_screen(b"second", True), typed(b"k")], 0, both)
     if os.geteuid() == 0:
-        on_terminal("S='setpriv --reuid=65534 --regid=65534 --clear-groups'; exec 3<&0; { $S $Q "
-                    "missing.wav <&3 >/dev/null 2>&1; echo first $?; } & sleep .4; $S $Q missing.wav "
-                    "</dev/null >/dev/null; echo second $?; wait", turns, 0,
-                    failed + "first 1\r\nsecond 1\r\n")
-        # With no stream to lock, such a run has no turn, and still waits.
-        on_terminal("exec setpriv --reuid=65534 --regid=65534 --clear-groups $Q missing.wav "
-                    "</dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
+        # Another user's runs, who cannot open the terminal's node: they lock
+        # it through a standard stream, the first its input, the second its
+        # error. With no stream on the terminal, a run has no lock: it waits
+        # on a terminal in its first mode, but leaves one in a wait's mode
+        # alone and does not wait.
+        S = "setpriv --reuid=65534 --regid=65534 --clear-groups "
+        on_terminal(f"exec 3<&0; {S}$Q missing.wav <&3 >/dev/null 2>&1 & sleep .4; {S}$Q missing.wav "
+                    "</dev/null >/dev/null" + with_first, [raw, on_screen(b"second", False), typed(b"k")],
+                    0, failed + both)
+        on_terminal(f"exec {S}$Q missing.wav </dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
+        on_terminal(f"$Q missing.wav 2>/dev/null & sleep .4; {S}$Q missing.wav </dev/null >/dev/null "
+                    "2>&1" + with_first, [raw, on_screen(b"second", True), typed(b"k")], 0, both)
     # Waits on two terminals go on side by side, even when both write to the
     # same file, or one has the other's terminal as its standard input.
     first = Terminal("exec $Q missing.wav </dev/null >/dev/null")

@@ -4,18 +4,65 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
-#include <string>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+// The same open file as `fd`, above the standard descriptors, so that a
+// closed one stays closed.
+int above_standard(int fd)
+{
+    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return high;
+}
+
+} // namespace
+
+// What only Linux has: it tells which device a terminal is, and sends a
+// signal when the parent ends.
 #ifdef __linux__
 #include <sys/prctl.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+bool on_device(int fd, dev_t device)
+{
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
+}
+
+// The node of the pseudo-terminal `terminal` is, /dev/pts/N, opened by name
+// for writing, above the standard descriptors; -1 where it is none, or
+// cannot be opened.
+int open_terminal_node(int terminal)
+{
+    unsigned device = 0;
+    if (ioctl(terminal, TIOCGDEV, &device) != 0 || major(device) != 136) {
+        return -1;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/dev/pts/%u", minor(device));
+    const int fd = above_standard(open(name, O_WRONLY | O_NOCTTY));
+    return on_device(fd, device) ? fd : -1;
+}
+
+void signal_at_parent_exit(int signal) { prctl(PR_SET_PDEATHSIG, signal); }
+
+} // namespace
+#else
+namespace {
+int open_terminal_node(int /*terminal*/) { return -1; }
+void signal_at_parent_exit(int /*signal*/) {}
+} // namespace
 #endif
 
 namespace {
@@ -37,7 +84,7 @@ constexpr int harmless_signals[] = {SIGCHLD, SIGWINCH};
 
 // How long the rest of a key's bytes may take after its first.
 constexpr timespec sequence_pause{0, 100'000'000};
-// How often a wait looks whether it still has the terminal, or its turn.
+// How often a wait looks whether it still has the terminal.
 constexpr timespec poll_period{0, 50'000'000};
 
 bool in_foreground() { return tcgetpgrp(terminal) == getpgrp(); }
@@ -84,7 +131,7 @@ termios raw_input(termios mode)
 }
 
 // Gives the terminal back and lets the signal take its default course: the
-// end of the process, or a stop (which keeps the turn). Once continued (or
+// end of the process, or a stop (which keeps the lock). Once continued (or
 // where the default is to ignore it), raw again if it was and the terminal is
 // still the process's; continued in the background, the wait ends.
 void act_by_default(int signal)
@@ -192,86 +239,58 @@ void read_key()
     }
 }
 
-// The same open file as `fd`, above the standard descriptors, so that a
-// closed one stays closed.
-int above_standard(int fd)
+// A descriptor on the terminal's own node, open for writing, to lock: a
+// standard stream that is the controlling terminal, as tcgetsid tells (this
+// needs no right to open the node), else the node opened by name. Not
+// /dev/tty: every process reaches its own terminal through that one node.
+// -1 where there is none.
+int lock_descriptor()
 {
-    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return high;
-}
-
-bool on_device(int fd, dev_t device)
-{
-    struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
-}
-
-// A descriptor on the terminal's own device node, open for writing, to be
-// locked: a standard stream if one is (this needs no right to open the
-// node), else a pseudo-terminal's node opened by name. Not /dev/tty: every
-// process reaches its own terminal through that one node. -1 where there is
-// none, or where the system cannot tell which device the terminal is.
-int turn_descriptor(dev_t device)
-{
+    struct stat tty {};
+    fstat(terminal, &tty);
     for (int stream = 0; stream <= 2; ++stream) {
-        if (on_device(stream, device) && (fcntl(stream, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+        struct stat st {};
+        if (tcgetsid(stream) != -1 && fstat(stream, &st) == 0 && st.st_rdev != tty.st_rdev &&
+            (fcntl(stream, F_GETFL) & O_ACCMODE) != O_RDONLY) {
             return stream;
         }
     }
-    if (major(device) != 136) { // Linux's pseudo-terminals
-        return -1;
-    }
-    const std::string name = "/dev/pts/" + std::to_string(minor(device));
-    return above_standard(open(name.c_str(), O_WRONLY | O_NOCTTY));
+    return open_terminal_node(terminal);
 }
 
-// Whether the process is stopped by a signal (Linux). Not in a tracer's stop,
-// which the tracer ends by itself: strace's at each system call,
-// LeakSanitizer's at the exit.
-bool is_stopped(pid_t pid)
+struct flock whole_file()
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    std::getline(file, stat);
-    // The state follows the name in parentheses. (Not found, npos + 1 is 0.)
-    return stat.substr(stat.rfind(')') + 1).starts_with(" T");
+    struct flock whole {}; // from the start (SEEK_SET) to the end
+    whole.l_type = F_WRLCK;
+    return whole;
 }
 
-// Waits its turn while another process waits for a key on the same
-// terminal, with the terminal untouched and signals acting by default; the
-// exit gives the turn back. The turn is a record lock on the terminal's own
-// node: another user's runs have one too, through their streams. False,
-// without the turn, once the run is no longer the foreground's, and when the
-// run whose turn it is has been stopped, so that no wait hangs on it. True
-// where there is no node to lock, or the lock fails: no turn to wait for.
-// Closing any descriptor on the node would give the turn back: none is
-// closed before the exit.
-bool take_turn()
+// Whether this run is the one to wait for a key: one key ends every wait on
+// a terminal. The first run to fail takes a record lock on the terminal's
+// node and keeps it to its exit. A run that finds it held waits with that
+// run: it blocks until the holder has exited, the terminal untouched and
+// signals acting by default, and then waits for no key of its own. A holder
+// outside the terminal's foreground process group, or one this run cannot
+// see (in another PID namespace), is stopped or in the background, where no
+// key reaches it: then no wait at all. Where no lock can be had, a terminal
+// already in a wait's mode is left alone. Closing any descriptor on the node
+// would give the lock back: none is closed before the exit.
+bool first_to_wait()
 {
-    unsigned device = 0;
-#ifdef TIOCGDEV
-    ioctl(terminal, TIOCGDEV, &device);
-#endif
-    const int fd = turn_descriptor(device);
-    if (!on_device(fd, device)) {
+    const int fd = lock_descriptor();
+    struct flock lock = whole_file();
+    if (fcntl(fd, F_SETLK, &lock) == 0) {
         return true;
     }
-    while (true) {
-        struct flock whole {}; // from the start (SEEK_SET) to the end
-        whole.l_type = F_WRLCK;
-        if (fcntl(fd, F_SETLK, &whole) == 0 || (errno != EAGAIN && errno != EACCES)) {
-            return true;
+    if (fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+        if (lock.l_pid > 0 && getpgid(lock.l_pid) == tcgetpgrp(terminal)) {
+            lock = whole_file();
+            fcntl(fd, F_SETLKW, &lock);
         }
-        // The holder may have just let go: then the next round takes it.
-        if (fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type == F_WRLCK && is_stopped(whole.l_pid)) {
-            return false;
-        }
-        if (!in_foreground()) {
-            return false;
-        }
-        nanosleep(&poll_period, nullptr);
+        return false;
     }
+    termios mode{};
+    return tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) != 0;
 }
 
 } // namespace
@@ -296,8 +315,8 @@ void console_open()
 
 void wait_for_key()
 {
-    // Without a terminal, or in the background, no wait and no turn.
-    if (!in_foreground() || !take_turn()) {
+    // Without a terminal, or in the background, no wait.
+    if (!in_foreground() || !first_to_wait()) {
         return;
     }
     sigset_t all;
@@ -310,9 +329,7 @@ void wait_for_key()
     sigprocmask(SIG_BLOCK, &all, &open_mask);
     catch_signals();
     raw_mode = raw_input(saved_mode);
-#ifdef __linux__
-    prctl(PR_SET_PDEATHSIG, SIGURG);
-#endif
+    signal_at_parent_exit(SIGURG);
     parent_gone = getppid() != parent ? 1 : 0; // ended before it could say so
     // TCSANOW keeps what was typed before the wait: it ends the wait at once.
     if (parent_gone == 0 && enter_raw()) {
