@@ -5,6 +5,7 @@
 // the console's mode.
 //
 //   console_test QUARO_EXE      (in a console; under wine, on a terminal)
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ DWORD events_left()
     return count;
 }
 
+// What else has the console's wait: nothing, a second run started once the
+// tool waits, or the tests themselves, holding its mutex as a run that waits
+// does, or refusing it as an elevated run's refuses one that is not.
+enum Other { alone, second_run, held_mutex, refusing_mutex };
+
 struct Case {
     const char* what;
     std::string arguments;
@@ -66,7 +72,7 @@ struct Case {
     std::vector<INPUT_RECORD> typed;  // typed once it waits
     DWORD signal;                     // sent once it waits, unless no_signal
     DWORD left;                       // records unread at the end
-    bool second = false;              // a second run, started once it waits
+    Other other = alone;
 };
 
 constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
@@ -84,6 +90,29 @@ bool waits(HANDLE tool)
     return false;
 }
 
+HANDLE hold_mutex(bool refusing)
+{
+    char name[64];
+    std::snprintf(
+        name, sizeof name, "Local\\quaro-key-wait-%llu",
+        static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(GetConsoleWindow())));
+    ACL no_access{};
+    InitializeAcl(&no_access, sizeof no_access, ACL_REVISION);
+    SECURITY_DESCRIPTOR refusal{};
+    InitializeSecurityDescriptor(&refusal, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&refusal, TRUE, &no_access, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &refusal, FALSE};
+    return CreateMutexA(refusing ? &attributes : nullptr, TRUE, name);
+}
+
+DWORD exit_status(HANDLE process)
+{
+    WaitForSingleObject(process, 5000);
+    DWORD status = STILL_ACTIVE;
+    GetExitCodeProcess(process, &status);
+    return status;
+}
+
 void run(const Case& test, const std::string& quaro, DWORD first_mode)
 {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
@@ -96,6 +125,8 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
+    const HANDLE mutex =
+        test.other >= held_mutex ? hold_mutex(test.other == refusing_mutex) : nullptr;
     type(test.before);
     std::string command = '"' + quaro + "\" " + test.arguments;
     PROCESS_INFORMATION tool{}, second{};
@@ -104,13 +135,18 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     if (!test.typed.empty() || test.signal != no_signal) {
         check(test.what, "waiting", TRUE, waits(tool.hProcess));
     }
-    // The second, started as `start /b` would start it, waits its turn, and
-    // leaves alone a mode that is neither the first nor the wait's.
-    if (test.second) {
+    // Another run, started as `start /b` would start it, or the held mutex:
+    // the tool, or the second, waits until the key, the mode untouched.
+    if (test.other == second_run) {
         CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &second);
+    }
+    const HANDLE waiting = test.other == second_run ? second.hProcess : tool.hProcess;
+    if (test.other == second_run || test.other == held_mutex) {
         Sleep(1000);
-        SetConsoleMode(console, ENABLE_LINE_INPUT);
+        check(test.what, "waiting with the first", WAIT_TIMEOUT, WaitForSingleObject(waiting, 0));
+        SetConsoleMode(console, ENABLE_LINE_INPUT); // neither the first mode nor the wait's
+        ReleaseMutex(mutex);
     }
     // Wine 8 sends no Ctrl+Break: GenerateConsoleCtrlEvent fails with
     // ERROR_INVALID_HANDLE. Only there may a signal go unsent.
@@ -118,28 +154,25 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
     if (test.signal != no_signal && GenerateConsoleCtrlEvent(test.signal, 0) == 0 && wine) {
         std::printf("skipped: %s: this console sends no such signal\n", test.what);
     } else {
-        DWORD status = STILL_ACTIVE;
-        if (test.second && test.signal != no_signal) { // which the first ignores
-            WaitForSingleObject(second.hProcess, 5000);
-            GetExitCodeProcess(second.hProcess, &status);
-            check(test.what, "the second's exit status", 1, status);
+        if (test.other == second_run && test.signal != no_signal) { // which the first ignores
+            check(test.what, "the second's exit status", 1, exit_status(second.hProcess));
             check(test.what, "the mode after the second", ENABLE_LINE_INPUT, console_mode());
         }
         type(test.typed);
-        WaitForSingleObject(tool.hProcess, 5000);
-        GetExitCodeProcess(tool.hProcess, &status);
-        check(test.what, "the exit status", 1, status);
-        if (test.second && test.signal == no_signal) { // then it reads a key of its own
-            type(test.typed);
-            WaitForSingleObject(second.hProcess, 5000);
+        check(test.what, "the exit status", 1, exit_status(tool.hProcess));
+        if (test.other == second_run) {
+            check(test.what, "the second's exit status", 1, exit_status(second.hProcess));
         }
         check(test.what, "the records left", test.left, events_left());
-        check(test.what, "the console mode", first_mode, console_mode());
+        const DWORD mode_at_end = test.other == held_mutex ? ENABLE_LINE_INPUT : first_mode;
+        check(test.what, "the console mode", mode_at_end, console_mode());
     }
-    TerminateProcess(tool.hProcess, 1);
-    WaitForSingleObject(tool.hProcess, INFINITE);
-    CloseHandle(tool.hThread);
-    CloseHandle(tool.hProcess);
+    for (const HANDLE process : {tool.hProcess, second.hProcess}) {
+        TerminateProcess(process, 1); // each is null, and refused, unless started
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+    }
+    CloseHandle(mutex);
     CloseHandle(startup.hStdInput); // null, and refused, unless from NUL
     // Wine keeps a read that a process left unfinished when it ended, and
     // gives it the next record; this one is that record.
@@ -186,9 +219,12 @@ int main(int argc, char** argv)
         {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
         {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
         // clang-format off
-        {"two in turn", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, true},
-        {"Ctrl+C in turn", "missing.wav", CREATE_NEW_PROCESS_GROUP, false, {}, {key('A', 'a')},
-         CTRL_C_EVENT, 0, true},
+        {"two at once", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, second_run},
+        {"Ctrl+C to the second", "missing.wav", CREATE_NEW_PROCESS_GROUP, false, {},
+         {key('A', 'a')}, CTRL_C_EVENT, 0, second_run},
+        {"a held mutex", "missing.wav", 0, false, {key('A', 'a')}, {}, no_signal, 1, held_mutex},
+        {"a mutex that refuses", "missing.wav", 0, false, {key('A', 'a')}, {}, no_signal, 1,
+         refusing_mutex},
         // clang-format on
         {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
     };

@@ -2,8 +2,8 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <io.h>
-#include <string>
 #include <windows.h>
 
 namespace {
@@ -14,7 +14,7 @@ bool mode_changed = false;
 
 // Held for each change of mode, and by the control handler to the exit, so
 // that no change on the main thread comes after the handler's. Never held
-// while waiting for the turn, which the handler must be able to end.
+// while waiting with another run, which the handler must be able to end.
 SRWLOCK mode_lock = SRWLOCK_INIT;
 
 bool set_mode(DWORD mode)
@@ -38,18 +38,41 @@ BOOL WINAPI end_wait(DWORD)
     ExitProcess(1);
 }
 
-// Waits while another run waits for a key in the same console, told apart by
-// its window; the turn is given back at the exit, even a killed run's, and an
-// abandoned one is taken all the same. A console without a window cannot be
-// told apart, and has no turn to wait for.
-void wait_for_turn()
+// Whether the console is in a mode other than a wait's: line editing or echo.
+bool not_waiting_mode()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) != 0 &&
+           (mode & (ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) != 0;
+}
+
+// Whether this run is the one to wait for a key: one key ends every wait in
+// a console. The first run to fail holds a mutex named after the console's
+// window to its exit, which gives it back however the run ends. A run that
+// finds it held waits with that run: it blocks until the holder has ended,
+// the console untouched, and then waits for no key of its own. A mutex that
+// refuses this run (an elevated run's, to one that is not) counts as held,
+// but cannot be waited on: no wait then. Where there is no mutex (a console
+// without a window cannot be told apart), a console already in a wait's
+// mode is left alone.
+bool first_to_wait()
 {
     const HWND window = GetConsoleWindow();
-    if (window != nullptr) {
-        const std::string name =
-            "Local\\quaro-key-wait-" + std::to_string(reinterpret_cast<std::uintptr_t>(window));
-        WaitForSingleObject(CreateMutexA(nullptr, FALSE, name.c_str()), INFINITE);
+    if (window == nullptr) {
+        return not_waiting_mode();
     }
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\quaro-key-wait-%llu",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr) {
+        return GetLastError() != ERROR_ACCESS_DENIED && not_waiting_mode();
+    }
+    if (WaitForSingleObject(mutex, 0) != WAIT_TIMEOUT) {
+        return true; // its own now, or abandoned by a run that was killed
+    }
+    WaitForSingleObject(mutex, INFINITE);
+    return false;
 }
 
 HANDLE handle_of(std::FILE* stream)
@@ -69,14 +92,12 @@ void console_open()
 }
 
 // No wait without a console, or with one that cannot be read. The control
-// handler stays to the exit, which follows; the mode is saved only once the
-// turn is had, so that it is not another run's.
+// handler stays to the exit, which follows.
 void wait_for_key()
 {
-    if (SetConsoleCtrlHandler(end_wait, TRUE) == 0) {
+    if (SetConsoleCtrlHandler(end_wait, TRUE) == 0 || !first_to_wait()) {
         return;
     }
-    wait_for_turn();
     // Mode 0: no line editing, no echo, and Ctrl+C as a plain key press.
     if (GetConsoleMode(console, &saved_mode) != 0 && set_mode(0)) {
         INPUT_RECORD event{};
