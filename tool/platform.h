@@ -14,8 +14,9 @@ void turn_write_signals_into_errors();
 void console_open();
 
 // Waits for one key press on the console, unechoed and without Enter, with
-// the console's mode put back afterwards. Returns at once when there is no
-// console to read, and when reading it fails or ends.
+// the console's mode put back afterwards; where another run waits on the same
+// console, waits with it instead, until it ends. Returns at once when there
+// is no console to read, and when reading it fails or ends.
 void wait_for_key();
 
 // True when the open stream is a directory rather than a file to read.
