@@ -11,6 +11,8 @@
 #include <vector>
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace {
 
 HANDLE console = INVALID_HANDLE_VALUE;
@@ -60,14 +62,15 @@ DWORD events_left()
 
 // What else has the console's wait: nothing, a second run started once the
 // tool waits, or the tests themselves, holding its mutex as a run that waits
-// does, or refusing it as an elevated run's refuses one that is not.
-enum Other { alone, second_run, held_mutex, refusing_mutex };
+// does, refusing it as an elevated run's refuses one that is not, or keeping
+// any mutex from being had with an event of its name, in the first mode or
+// in a wait's.
+enum Other { alone, second_run, held_mutex, refusing_mutex, no_mutex, no_mutex_in_a_wait };
 
 struct Case {
     const char* what;
     std::string arguments;
     DWORD flags;                      // how the tool is started
-    bool from_nul;                    // with standard input from NUL
     std::vector<INPUT_RECORD> before; // typed before it starts
     std::vector<INPUT_RECORD> typed;  // typed once it waits
     DWORD signal;                     // sent once it waits, unless no_signal
@@ -90,19 +93,19 @@ bool waits(HANDLE tool)
     return false;
 }
 
-HANDLE hold_mutex(bool refusing)
+HANDLE hold_name(Other other)
 {
     char name[64];
     std::snprintf(
         name, sizeof name, "Local\\quaro-key-wait-%llu",
         static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(GetConsoleWindow())));
-    ACL no_access{};
-    InitializeAcl(&no_access, sizeof no_access, ACL_REVISION);
-    SECURITY_DESCRIPTOR refusal{};
-    InitializeSecurityDescriptor(&refusal, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&refusal, TRUE, &no_access, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &refusal, FALSE};
-    return CreateMutexA(refusing ? &attributes : nullptr, TRUE, name);
+    if (other >= no_mutex) {
+        return CreateEventA(nullptr, TRUE, FALSE, name);
+    }
+    SECURITY_ATTRIBUTES refusal{sizeof refusal, nullptr, FALSE}; // "D:", a list that grants nothing
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1,
+                                                         &refusal.lpSecurityDescriptor, nullptr);
+    return CreateMutexA(other == refusing_mutex ? &refusal : nullptr, TRUE, name);
 }
 
 DWORD exit_status(HANDLE process)
@@ -115,18 +118,19 @@ DWORD exit_status(HANDLE process)
 
 void run(const Case& test, const std::string& quaro, DWORD first_mode)
 {
+    // Standard input from NUL: the key comes from the console all the same.
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (test.from_nul) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput =
-            CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
-        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    const HANDLE mutex = test.other >= held_mutex ? hold_name(test.other) : nullptr;
+    const DWORD wait_mode = ENABLE_PROCESSED_INPUT; // neither line input nor echo
+    if (test.other == no_mutex_in_a_wait) {
+        SetConsoleMode(console, wait_mode);
     }
-    const HANDLE mutex =
-        test.other >= held_mutex ? hold_mutex(test.other == refusing_mutex) : nullptr;
     type(test.before);
     std::string command = '"' + quaro + "\" " + test.arguments;
     PROCESS_INFORMATION tool{}, second{};
@@ -164,7 +168,9 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
             check(test.what, "the second's exit status", 1, exit_status(second.hProcess));
         }
         check(test.what, "the records left", test.left, events_left());
-        const DWORD mode_at_end = test.other == held_mutex ? ENABLE_LINE_INPUT : first_mode;
+        const DWORD mode_at_end = test.other == held_mutex           ? ENABLE_LINE_INPUT
+                                  : test.other == no_mutex_in_a_wait ? wait_mode
+                                                                     : first_mode;
         check(test.what, "the console mode", mode_at_end, console_mode());
     }
     for (const HANDLE process : {tool.hProcess, second.hProcess}) {
@@ -173,7 +179,7 @@ void run(const Case& test, const std::string& quaro, DWORD first_mode)
         CloseHandle(process);
     }
     CloseHandle(mutex);
-    CloseHandle(startup.hStdInput); // null, and refused, unless from NUL
+    CloseHandle(startup.hStdInput);
     // Wine keeps a read that a process left unfinished when it ended, and
     // gives it the next record; this one is that record.
     type({other(FOCUS_EVENT)});
@@ -198,40 +204,35 @@ int main(int argc, char** argv)
     }
     const std::string quaro = argv[1];
     // Typed before the wait: what ends no wait (events that are no key press,
-    // a release, keys that produce no character and are not listed, and
-    // combinations that have no key code), all read and skipped; then F1,
-    // which ends the wait at once, and one more key, left unread.
-    // clang-format off
+    // a release, a key that produces no character and is not listed, and a
+    // combination that has no key code; which keys those are: keys_test), all
+    // read and skipped; then F1, which ends the wait at once, and one more
+    // key, left unread.
     const std::vector<INPUT_RECORD> typed_before = {
-        other(FOCUS_EVENT), other(MOUSE_EVENT), other(WINDOW_BUFFER_SIZE_EVENT), other(MENU_EVENT),
-        key('A', 'a', 0, FALSE), key(VK_SHIFT, 0, SHIFT_PRESSED), key(VK_CONTROL, 0, ctrl),
-        key(VK_MENU, 0, LEFT_ALT_PRESSED), key(VK_CAPITAL, 0), key(VK_PAUSE, 0),
-        key(VK_SNAPSHOT, 0), key(VK_LWIN, 0), key(VK_APPS, 0), key('1', 0, ctrl),
-        key(VK_NUMPAD5, 0, RIGHT_ALT_PRESSED), key(VK_F1, 0), key('B', 'b')};
-    // clang-format on
-    CreateDirectoryA("vok.wav", nullptr);
+        other(FOCUS_EVENT), other(MOUSE_EVENT),      other(WINDOW_BUFFER_SIZE_EVENT),
+        other(MENU_EVENT),  key('A', 'a', 0, FALSE), key(VK_SHIFT, 0, SHIFT_PRESSED),
+        key('1', 0, ctrl),  key(VK_F1, 0),           key('B', 'b')};
+    // clang-format off
     const Case cases[] = {
-        {"no file named", "", 0, false, {}, {key('A', 'a')}, no_signal, 0},
-        {"input from NUL", "missing.wav", 0, true, {}, {key(VK_RETURN, '\r')}, no_signal, 0},
-        {"no output", '"' + quaro + '"', 0, false, {}, {key(VK_ESCAPE, '\x1b')}, no_signal, 0},
-        {"typed before", "missing.wav", 0, false, typed_before, {}, no_signal, 1},
-        {"Ctrl+C as a key", "missing.wav", 0, false, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
-        {"Ctrl+C as a signal", "missing.wav", 0, false, {}, {}, CTRL_C_EVENT, 0},
-        {"Ctrl+Break", "missing.wav", 0, false, {}, {}, CTRL_BREAK_EVENT, 0},
-        // clang-format off
-        {"two at once", "missing.wav", 0, false, {}, {key('A', 'a')}, no_signal, 0, second_run},
-        {"Ctrl+C to the second", "missing.wav", CREATE_NEW_PROCESS_GROUP, false, {},
-         {key('A', 'a')}, CTRL_C_EVENT, 0, second_run},
-        {"a held mutex", "missing.wav", 0, false, {key('A', 'a')}, {}, no_signal, 1, held_mutex},
-        {"a mutex that refuses", "missing.wav", 0, false, {key('A', 'a')}, {}, no_signal, 1,
-         refusing_mutex},
-        // clang-format on
-        {"no console", "missing.wav", DETACHED_PROCESS, false, {}, {}, no_signal, 0},
+        {"Enter", "missing.wav", 0, {}, {key(VK_RETURN, '\r')}, no_signal, 0},
+        {"typed before", "missing.wav", 0, typed_before, {}, no_signal, 1},
+        {"Ctrl+C as a key", "missing.wav", 0, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
+        {"Ctrl+C as a signal", "missing.wav", 0, {}, {}, CTRL_C_EVENT, 0},
+        {"Ctrl+Break", "missing.wav", 0, {}, {}, CTRL_BREAK_EVENT, 0},
+        {"two at once", "missing.wav", 0, {}, {key('A', 'a')}, no_signal, 0, second_run},
+        {"Ctrl+C to the second", "missing.wav", CREATE_NEW_PROCESS_GROUP, {}, {key('A', 'a')},
+         CTRL_C_EVENT, 0, second_run},
+        {"a held mutex", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1, held_mutex},
+        {"a mutex that refuses", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1, refusing_mutex},
+        {"no file named, no mutex", "", 0, {}, {key('A', 'a')}, no_signal, 0, no_mutex},
+        {"no mutex, a wait's mode", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1,
+         no_mutex_in_a_wait},
+        {"no console", "missing.wav", DETACHED_PROCESS, {}, {}, no_signal, 0},
     };
+    // clang-format on
     for (const Case& test : cases) {
         run(test, quaro, first_mode);
     }
-    RemoveDirectoryA("vok.wav");
     std::printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
 }

@@ -286,9 +286,9 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
                 failed * 2 + "background 1\r\nforeground 1\r\n")  # even while another waits
     # Another job takes the terminal while the tool waits (no stop): the wait
     # ends, the mode put back, and the key typed later is not the tool's.
-    on_terminal("set -m; { sleep .5; exec python3 -c 'import os, signal, time; signal.signal(signal."
+    on_terminal("set -m; { sleep .3; exec python3 -c 'import os, signal, time; signal.signal(signal."
                 "SIGTTOU, signal.SIG_IGN); os.tcsetpgrp(2, os.getpgrp()); time.sleep(3)'; } & "
-                "$Q missing.wav; echo $?", [raw, pause(1.5), given_back, typed(b"k")], 0,
+                "$Q missing.wav; echo $?", [raw, pause(1), given_back, typed(b"k")], 0,
                 failed + "1\r\nk")
     # The script that ran the tool in the background ends while it waits, or
     # before it fails: the mode is back before the script's shell takes the
@@ -314,47 +314,42 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     # as a read-only standard input, the second through /dev/tty only (both
     # lock its node by name); then three at once, a script's & without wait,
     # and a waiting run stopped and continued in a script without job control.
-    with_first = "; echo second $?; wait $!; echo first $?"
-    both = "second 1\r\nfirst 1\r\n"
-    for script in ("t=$(tty); $Q missing.wav <\"$t\" >/dev/null 2>&1 & sleep .4; $Q missing.wav "
-                   "</dev/tty >/dev/null 2>&1" + with_first,
-                   "$Q missing.wav 2>/dev/null & p=$!; sleep .4; kill -STOP $p; { sleep .2; kill -CONT "
-                   "$p; } & $Q missing.wav 2>/dev/null; echo second $?; wait $p; echo first $?"):
-        on_terminal(script, [raw, on_screen(b"second", False), typed(b"k")], 0, both)
-    on_terminal("printf 'a\\nb\\nc\\n' | xargs -P3 -n1 $Q 2>/dev/null; echo $?",
-                [raw, on_screen(b"123", False), typed(b"k")], 0, "123\r\n")
-    on_terminal("sh -c '$Q a.wav & $Q b.wav' 2>/dev/null; echo $?",
-                [raw, on_screen(b"1", False), typed(b"k")], 0, "1\r\n")
+    # A later run that cannot see the run that waits, in another PID
+    # namespace, does not wait at all. Each script prints "second" once its
+    # later run has ended.
+    S = "setpriv --reuid=65534 --regid=65534 --clear-groups "
+    first = "$Q missing.wav 2>/dev/null & sleep .4; "
+    with_first, both = "; echo second $?; wait $!; echo first $?", "second 1\r\nfirst 1\r\n"
+    runs = [("t=$(tty); $Q missing.wav <\"$t\" >/dev/null 2>&1 & sleep .4; $Q missing.wav </dev/tty "
+             ">/dev/null 2>&1" + with_first, False, both),
+            ("$Q missing.wav 2>/dev/null & p=$!; sleep .4; kill -STOP $p; { sleep .2; kill -CONT $p; } & "
+             "$Q missing.wav 2>/dev/null; echo second $?; wait $p; echo first $?", False, both),
+            ("printf 'a\\nb\\nc\\n' | xargs -P3 -n1 $Q 2>/dev/null; echo second $?", False, "second 123\r\n"),
+            ("sh -c '$Q a.wav & $Q b.wav' 2>/dev/null; echo second $?", False, "second 1\r\n"),
+            (first + "unshare -pf $Q missing.wav 2>/dev/null" + with_first, True, both)]
+    # Another user's runs, who cannot open the terminal's node, lock it
+    # through a standard stream: the first its input, the second its error.
+    # With no stream on the terminal, a run has no lock: it leaves a terminal
+    # in a wait's mode alone and does not wait, but waits on one in its first
+    # mode.
+    if os.geteuid() == 0:
+        runs += [(f"exec 3<&0; {S}$Q missing.wav <&3 >/dev/null 2>&1 & sleep .4; {S}$Q missing.wav "
+                  "</dev/null >/dev/null" + with_first, False, failed + both),
+                 (first + S + "$Q missing.wav </dev/null >/dev/null 2>&1" + with_first, True, both)]
+        on_terminal(f"exec {S}$Q missing.wav </dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
+    for script, at_once, screen in runs:
+        on_terminal(script, [raw, on_screen(b"second", at_once), typed(b"k")], 0, screen)
     # A run that waits stopped, in a job of its own, gets no key: a later run
     # does not wait at all, the terminal untouched. Continued, the first
     # waits on, and puts the mode back.
-    for number in signal.SIGTSTP, signal.SIGSTOP:
-        on_terminal(f": {number.name}; " + job + "$Q missing.wav; echo second $?; fg >/dev/null; echo first $?",
-                    [raw, stopped(number), typed(b"go\n"), seen(b"second"), raw, typed(b"k")], 0,
-                    failed + "stopped\r\n" + "go\r\n" * (number == signal.SIGTSTP) + failed +
-                    "second 1\r\nfirst 1\r\n")
-    # Nor does one that cannot see the run that waits, in another PID
-    # namespace.
-    on_terminal("$Q missing.wav 2>/dev/null & sleep .4; unshare -pf $Q missing.wav 2>/dev/null" +
-                with_first, [raw, on_screen(b"second", True), typed(b"k")], 0, both)
-    if os.geteuid() == 0:
-        # Another user's runs, who cannot open the terminal's node: they lock
-        # it through a standard stream, the first its input, the second its
-        # error. With no stream on the terminal, a run has no lock: it waits
-        # on a terminal in its first mode, but leaves one in a wait's mode
-        # alone and does not wait.
-        S = "setpriv --reuid=65534 --regid=65534 --clear-groups "
-        on_terminal(f"exec 3<&0; {S}$Q missing.wav <&3 >/dev/null 2>&1 & sleep .4; {S}$Q missing.wav "
-                    "</dev/null >/dev/null" + with_first, [raw, on_screen(b"second", False), typed(b"k")],
-                    0, failed + both)
-        on_terminal(f"exec {S}$Q missing.wav </dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
-        on_terminal(f"$Q missing.wav 2>/dev/null & sleep .4; {S}$Q missing.wav </dev/null >/dev/null "
-                    "2>&1" + with_first, [raw, on_screen(b"second", True), typed(b"k")], 0, both)
-    # Waits on two terminals go on side by side, even when both write to the
-    # same file, or one has the other's terminal as its standard input.
-    first = Terminal("exec $Q missing.wav </dev/null >/dev/null")
+    on_terminal(job + "$Q missing.wav; echo second $?; fg >/dev/null; echo first $?",
+                [raw, stopped(signal.SIGTSTP), typed(b"go\n"), seen(b"second"), raw, typed(b"k")], 0,
+                failed + "stopped\r\ngo\r\n" + failed + "second 1\r\nfirst 1\r\n")
+    # Waits on two terminals go on side by side, even when both write to
+    # /dev/tty, or one has the other's terminal as its standard input.
+    first = Terminal("exec $Q missing.wav </dev/null >/dev/null 2>/dev/tty")
     raw(first)
-    second = f"exec $Q missing.wav < {os.ttyname(first.slave)} >/dev/null"
+    second = f"exec $Q missing.wav < {os.ttyname(first.slave)} >/dev/null 2>/dev/tty"
     on_terminal(second, [raw, typed(b"2")], 1, failed)
     on_terminal(first.command, [typed(b"1")], 1, failed, terminal=first)
     # A byte that another reader took first is slept past. A hang-up (SIGHUP

@@ -44,7 +44,7 @@ int open_terminal_node(int terminal)
     if (major(device) != 136) { // Linux's pseudo-terminals
         return -1;
     }
-    char name[32];
+    char name[sizeof "/dev/pts/4294967295"];
     std::snprintf(name, sizeof name, "/dev/pts/%u", minor(device));
     return above_standard(open(name, O_WRONLY | O_NOCTTY));
 }
@@ -61,8 +61,9 @@ void signal_at_parent_exit(int /*signal*/) {}
 
 namespace {
 
-int terminal = -1;
-pid_t parent = 0; // the process that started this one
+// Set by console_open, before anything else.
+int terminal;
+pid_t parent; // the process that started this one
 termios saved_mode{};
 termios raw_mode{};
 // Both false at start, as every static.
@@ -252,13 +253,6 @@ int lock_descriptor()
     return open_terminal_node(terminal);
 }
 
-struct flock whole_file()
-{
-    struct flock whole {}; // from the start (SEEK_SET) to the end
-    whole.l_type = F_WRLCK;
-    return whole;
-}
-
 // Whether this run is the one to wait for a key: one key ends every wait on
 // a terminal. The first run to fail takes a record lock on the terminal's
 // node and keeps it to its exit. A run that finds it held waits with that
@@ -272,13 +266,14 @@ struct flock whole_file()
 bool first_to_wait()
 {
     const int fd = lock_descriptor();
-    struct flock lock = whole_file();
+    struct flock lock {}; // the whole file: from the start (SEEK_SET) to the end
+    lock.l_type = F_WRLCK;
     if (fcntl(fd, F_SETLK, &lock) == 0) {
         return true;
     }
+    // F_GETLK gives the holder's lock, also of the whole file, to wait for.
     if (fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
         if (lock.l_pid > 0 && getpgid(lock.l_pid) == tcgetpgrp(terminal)) {
-            lock = whole_file();
             fcntl(fd, F_SETLKW, &lock);
         }
         return false;

@@ -61,7 +61,7 @@ bool first_to_wait()
     if (window == nullptr) {
         return not_waiting_mode();
     }
-    char name[64];
+    char name[sizeof "Local\\quaro-key-wait-18446744073709551615"];
     std::snprintf(name, sizeof name, "Local\\quaro-key-wait-%llu",
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
     const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
