@@ -10,21 +10,25 @@
 # in the man page's recipes and comes out 32767 in the README's.
 #
 #   tests/recipes_test.py SOURCE_DIR        with quaro on PATH
-import array, atexit, os, re, shutil, subprocess, sys, tempfile, textwrap, wave
+import array, os, re, shutil, subprocess, sys, tempfile, textwrap, wave
+from harness import check, summary
 
-if not all(map(shutil.which, tools := ["bash", "quaro", "sox", "ffmpeg", "ffprobe", "man"])):
-    sys.exit(f"FAIL: recipes_test needs {' '.join(tools)} on PATH (apt-get install -y sox ffmpeg man-db)")
+missing = [tool for tool in ("bash", "quaro", "sox", "ffmpeg", "ffprobe", "man") if not shutil.which(tool)]
+if missing:
+    sys.exit(f"FAIL: recipes_test needs {' '.join(missing)} on PATH (apt-get install -y sox ffmpeg man-db)")
 readme = open(f"{sys.argv[1]}/README.md").read().split("### A playable WAV file\n")[1].split("\n#")[0]
-examples = subprocess.run(["man", "-l", f"{sys.argv[1]}/docs/quaro.1"], capture_output=True, text=True, check=True,
-                          env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8")).stdout.split("\nEXAMPLES\n")[1]
-cases = [(textwrap.dedent(block), clamp, 1) for doc, indent, clamp in ((readme, 4, True), (examples, 14, False))
-         for block in re.findall("(?:^%s.+\n)+" % (" " * indent), doc, re.M)]
-cases += [(re.sub(r"^.*# (.*): the left channel inverted instead.*$", r"\1", text, flags=re.M), clamp, 0)
-          for text, clamp, _ in cases if "the left channel inverted instead" in text]
-atexit.register(shutil.rmtree, inputs := tempfile.mkdtemp())
-open(f"{inputs}/raw", "wb").write(array.array("h", [value for x in range(-32768, 32768) for value in (x, ~x)]))
-subprocess.run(["sox", "-t", "s16", "-r", "8000", "-c", "2", f"{inputs}/raw", f"{inputs}/44.wav"], check=True)
-subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", f"{inputs}/44.wav", f"{inputs}/ffmpeg.wav"], check=True)
+manual = subprocess.run(["man", "-l", f"{sys.argv[1]}/docs/quaro.1"], capture_output=True, text=True,
+                        check=True, env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8")).stdout
+examples = manual.split("\nEXAMPLES\n")[1]
+left = "the left channel inverted instead"
+
+
+# The indented blocks of `doc`, each as (its lines, whether -32768 comes out
+# 32767, the channel negated), and the left variant of a block that has one.
+def recipes(doc, indent, clamp):
+    found = [(textwrap.dedent(text), clamp, 1) for text in re.findall(f"(?:^{' ' * indent}.+\n)+", doc, re.M)]
+    return found + [(re.sub(rf"^.*# (.*): {left}.*$", r"\1", text, flags=re.M), clamp, 0)
+                    for text, _, _ in found if left in text]
 
 
 def samples(path):
@@ -32,16 +36,24 @@ def samples(path):
         return file.getparams()[:3], array.array("h", file.readframes(file.getnframes()))
 
 
-failures = 0
+inputs = tempfile.mkdtemp()
+open(f"{inputs}/raw", "wb").write(array.array("h", [value for x in range(-32768, 32768) for value in (x, ~x)]))
+subprocess.run(["sox", "-t", "s16", "-r", "8000", "-c", "2", f"{inputs}/raw", f"{inputs}/44.wav"], check=True)
+subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", f"{inputs}/44.wav", f"{inputs}/ffmpeg.wav"], check=True)
+cases = recipes(readme, 4, True) + recipes(examples, 14, False)
+check("recipes found: in the README, in the man page, of them for the left channel", (3, 1, 1),
+      (sum(clamp for _, clamp, _ in cases), sum(not clamp for _, clamp, _ in cases), sum(not c for *_, c in cases)))
 for (text, clamp, channel), name in [(case, name) for case in cases for name in ("44.wav", "ffmpeg.wav")]:
     work = tempfile.mkdtemp(dir=inputs)
     shutil.copy(f"{inputs}/{name}", f"{work}/music.wav")
     run = subprocess.run(["bash", "-ec", text], cwd=work, stdin=subprocess.DEVNULL, capture_output=True, text=True,
                          start_new_session=True, timeout=120)
+    what = f"{name}, channel {channel} negated, by\n{text}"
+    check(f"{what}status, with {run.stderr[-2000:]!r} on standard error", 0, run.returncode)
     format, want = samples(f"{work}/music.wav")
     want[channel::2] = array.array("h", [-x if x > -32768 else 32767 if clamp else x for x in want[channel::2]])
-    if run.returncode or not os.path.exists(f"{work}/vok.wav") or samples(f"{work}/fixed.wav") != (format, want):
-        failures += 1
-        print(f"FAIL: {name}, channel {channel} negated, status {run.returncode}:\n{text}{run.stderr[-3000:]}")
-print(f"{len(cases)} recipes, {sum(clamp for _, clamp, _ in cases)} from the README, on 2 files: {failures} failed")
-sys.exit(failures > 0 or {clamp for _, clamp, _ in cases} != {True, False} or all(channel for *_, channel in cases))
+    format_got, got = samples(f"{work}/fixed.wav") if os.path.exists(f"{work}/fixed.wav") else ("no file", [])
+    check(f"{what}fixed.wav's format", format, format_got)
+    check(f"{what}fixed.wav's samples", want.tobytes(), array.array("h", got).tobytes())
+shutil.rmtree(inputs)
+summary()

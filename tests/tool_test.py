@@ -8,6 +8,7 @@
 #   tests/tool_test.py QUARO [RUNNER]      RUNNER: for instance wine, for quaro.exe
 import atexit, contextlib, fcntl, os, pty, random, select, shutil, signal, struct, subprocess
 import sys, tempfile, termios, time
+from harness import check, summary
 
 os.environ["Q"] = " ".join(sys.argv[2:] + [os.path.realpath(sys.argv[1])])
 work = tempfile.mkdtemp()
@@ -16,7 +17,6 @@ atexit.register(shutil.rmtree, work)
 # over three blocks, of odd length.
 data = b"".join(struct.pack("<HH", value, value) for value in range(65536))
 data += random.Random(1).randbytes(737859)
-checks, failures = 0, 0
 
 
 # The rule, the plain way: the second word of every four bytes negated.
@@ -25,19 +25,6 @@ def negated(data):
     words = list(struct.unpack(f"<{count}H", data[: 2 * count]))
     words[1::2] = [-word & 0xFFFF for word in words[1::2]]
     return struct.pack(f"<{count}H", *words) + data[2 * count :]
-
-
-def check(what, want, got):
-    global checks, failures
-    checks += 1
-    if want == got:
-        return
-    failures += 1
-    if isinstance(want, bytes) and isinstance(got, bytes):
-        at = next(at for at, (a, b) in enumerate(zip(want + b"?", got + b"!")) if a != b)
-        got, want = f"{len(got)} bytes, differing from byte {at} on", f"{len(want)} bytes"
-    got, want = (f"{len(v)} bytes" if isinstance(v, bytes) and len(v) > 40 else v for v in (got, want))
-    print(f"FAIL: {what}: {got!s}, not {want!s}")
 
 
 def contents(path):
@@ -362,5 +349,4 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
         step(hung)
     check(f"{hung.command}: status", 1, finish(hung.tool, 5))
     os.close(hung.slave)
-print(f"{checks - failures} passed, {failures} failed")
-sys.exit(failures != 0)
+summary()
