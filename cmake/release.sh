@@ -19,8 +19,8 @@
 # Nothing else reaches the build: no variable of the caller's (MAKEFLAGS, CC,
 # CXXFLAGS, CMAKE_*, compiler launchers on PATH), no git setting or attribute
 # of the checkout, no file that the commit does not hold and no earlier build.
-# Changes that no commit holds are left out, and listed. cmake/rebuild-check.sh
-# checks all that.
+# Changes that no commit holds, this script's own among them, are left out,
+# and listed. cmake/rebuild-check.sh checks all that.
 #
 # That copy builds the workflow of each preset in an empty build folder, so
 # that each program packed is the very file that its preset's tests, end to
@@ -37,6 +37,8 @@
 set -euo pipefail
 path=/usr/sbin:/usr/bin:/sbin:/bin
 
+# First, in the caller's checkout and environment: the copy, and the
+# environment for the rest.
 if [ "${1:-}" != --in-copy ]; then
     out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
     cd "$(dirname "$0")/.."
