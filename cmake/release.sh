@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Makes the release files in one folder, FOLDER or else build/release:
+# Makes the release files of the commit checked out (HEAD) in one folder,
+# FOLDER or else build/release:
+#   quaro-VERSION.tar.gz               the commit's files in a folder quaro-VERSION
 #   quaro_VERSION_amd64.deb            the Debian package (preset ci)
 #   quaro-VERSION-linux-x86_64.tar.gz  a statically linked quaro, its man page,
 #   quaro-VERSION-linux-arm64.tar.gz   license and readme (linux-static, arm64)
@@ -7,68 +9,107 @@
 #   SHA256SUMS                         their checksums, for sha256sum -c
 # Release files of an earlier run in the folder are replaced.
 #
-# Each program packed is the very file that its preset's tests, end to end
-# included, have just run: the script runs the workflow of each preset first,
-# and compares each packed program with the tested one at the end; lintian
-# must pass the package without a warning.
+# The files are of the commit alone, not of the checkout. The script fetches
+# HEAD into a new repository in a scratch folder, packs the source tarball
+# there with git archive, unpacks it, and runs the copy of this script that the
+# commit holds from the unpacked folder, under an environment of its own:
+#   PATH=/usr/sbin:/usr/bin:/sbin:/bin, LC_ALL=C, TZ=UTC, umask 022,
+#   HOME, TMPDIR and WINEPREFIX in the scratch folder, and SOURCE_DATE_EPOCH,
+#   the caller's if set, or else the commit's time.
+# Nothing else reaches the build: no variable of the caller's (MAKEFLAGS, CC,
+# CXXFLAGS, CMAKE_*, compiler launchers on PATH), no git setting or attribute
+# of the checkout, no file that the commit does not hold and no earlier build.
+# Changes that no commit holds, this script's own among them, are left out,
+# and listed. cmake/rebuild-check.sh checks all that.
 #
-# The files are of a commit: the script refuses a checkout with changes that
-# no commit holds, tracked or untracked (less what git ignores). The same
-# commit gives the same bytes with the same tools, wherever it is built, by
-# whom, when, and with whatever umask, time zone, locale and build flags:
-# every time stamp is the last commit's (or SOURCE_DATE_EPOCH, if set), even
-# where the clock is behind it; every mode is set here or by an install rule,
-# every owner is root, and entries are in name order. The environment's
-# compilers and their flags (CC, CXX, CFLAGS, CXXFLAGS, CPPFLAGS, LDFLAGS,
-# RC, RCFLAGS, CPATH, CPLUS_INCLUDE_PATH, LIBRARY_PATH, LD_RUN_PATH,
-# COMPILER_PATH, GCC_EXEC_PREFIX), the generator and toolchain CMake
-# would take from it, DESTDIR and the options of tar and gzip are left out,
-# and each preset is configured afresh, so that none is kept from an earlier
-# configure either. cmake/rebuild-check.sh checks that. (The zip comes from
-# cmake/zip.py, not CPack, whose zip stores the builder's user and takes its
-# order from the file system.)
+# That copy builds the workflow of each preset in an empty build folder, so
+# that each program packed is the very file that its preset's tests, end to
+# end included, have just run; it compares each packed program with the tested
+# one at the end, and lintian must pass the package without a warning. The
+# same commit gives the same bytes with the same tools: every time stamp is
+# SOURCE_DATE_EPOCH (the source tarball's, as git archive gives them, the
+# commit's), every mode is set here or by an install rule, every owner is
+# root, and entries are in name order. (The zip comes from cmake/zip.py, not
+# CPack, whose zip stores the builder's user and takes its order from the file
+# system.)
 #
 #   cmake/release.sh [FOLDER]
 set -euo pipefail
-out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
+path=/usr/sbin:/usr/bin:/sbin:/bin
+
+# First, in the caller's checkout and environment: the copy, and the
+# environment for the rest.
+if [ "${1:-}" != --in-copy ]; then
+    out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
+    cd "$(dirname "$0")/.."
+    root=$PWD
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT
+    mkdir "$scratch/home" "$scratch/tmp"
+    # A command in an empty environment; git with none of the system's or the
+    # user's settings, and none of the checkout's where it runs in the
+    # scratch repository.
+    clean() { env -i PATH="$path" HOME="$scratch/home" LC_ALL=C TZ=UTC "$@"; }
+    clean_git() { clean GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null git "$@"; }
+
+    # Only what the commit holds: its objects, fetched into an empty repository,
+    # where no setting, attribute (info/attributes), replacement or graft of the
+    # checkout's applies.
+    clean_git init -q --bare "$scratch/git"
+    clean_git -C "$scratch/git" fetch -q --no-tags "$root" HEAD
+    commit=$(clean_git -C "$scratch/git" rev-parse FETCH_HEAD)
+    changes=$(clean_git -C "$root" -c core.excludesFile=/dev/null status --porcelain --untracked-files=normal)
+    if [ -n "$changes" ]; then
+        echo "release: building $commit without the changes that no commit holds:"
+        echo "$changes"
+    fi
+    version=$(clean_git -C "$scratch/git" show "$commit:CMakeLists.txt" |
+        sed -n 's/^ *VERSION \([0-9][0-9.]*\)$/\1/p')
+    [[ $version =~ ^[0-9.]+$ ]] || { echo "release: no project version in CMakeLists.txt" >&2; exit 1; }
+    : "${SOURCE_DATE_EPOCH:=$(clean_git -C "$scratch/git" log -1 --format=%ct "$commit")}"
+    [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || { echo "release: SOURCE_DATE_EPOCH is not a time: $SOURCE_DATE_EPOCH" >&2; exit 1; }
+
+    # The source tarball. git archive gives each entry the commit's time, owner
+    # root and the mode of the commit less tar.umask; the settings that could
+    # change its bytes are given here, whatever the repository says.
+    name=quaro-$version
+    clean_git -C "$scratch/git" -c tar.umask=022 -c core.autocrlf=false -c core.eol=lf \
+        -c core.attributesFile=/dev/null archive --format=tar --prefix="$name/" "$commit" |
+        clean gzip -9n > "$scratch/$name.tar.gz"
+    clean tar -C "$scratch" -xzf "$scratch/$name.tar.gz"
+
+    echo "=== release: $name of $commit, in $scratch/$name, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+    mkdir -p "$out"
+    env -i PATH="$path" LC_ALL=C TZ=UTC SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" \
+        HOME="$scratch/home" TMPDIR="$scratch/tmp" WINEPREFIX="$scratch/wine" \
+        bash -c 'umask 022 && exec "$0" "$@"' "$scratch/$name/cmake/release.sh" --in-copy "$out"
+    exit 0
+fi
+
+# From here on, in the unpacked source tarball, which lies beside it, and in
+# the environment set above.
+out=$2
 cd "$(dirname "$0")/.."
-root=$PWD
-
-changes=$(git status --porcelain) || { echo "release: git status failed: release files are made of a commit" >&2; exit 1; }
-if [ -n "$changes" ]; then
-    echo "release: refused: the checkout has changes that no commit holds (commit them, or git stash -u):" >&2
-    echo "$changes" >&2
-    exit 1
-fi
-for name in CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RC RCFLAGS CPATH CPLUS_INCLUDE_PATH \
-            LIBRARY_PATH LD_RUN_PATH COMPILER_PATH GCC_EXEC_PREFIX \
-            CMAKE_GENERATOR CMAKE_TOOLCHAIN_FILE DESTDIR TAR_OPTIONS GZIP; do
-    [ -z "${!name+set}" ] || { echo "release: $name of the environment left out"; unset "$name"; }
-done
-
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
-        { echo "release: no commit to take the time from: set SOURCE_DATE_EPOCH" >&2; exit 1; }
-fi
-export SOURCE_DATE_EPOCH  # read by CPack, dpkg-deb and cmake/zip.py
+src=$PWD
+staging=$(mktemp -d)
+# The Windows tests run under wine, in a prefix of this build's own, with one
+# server kept for all of them, so that each run starts in milliseconds.
+mkdir "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k 2> /dev/null || true; rm -rf "$staging"' EXIT
 
 for preset in ci linux-static arm64 windows; do
     echo "=== release: preset $preset"
-    cmake --workflow --preset "$preset" --fresh
+    cmake --workflow --preset "$preset"
 done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/ci/CMakeCache.txt)
-[ -n "$version" ] || { echo "release: no project version in build/ci" >&2; exit 1; }
-
-staging=$(mktemp -d)
-trap 'rm -rf "$staging"' EXIT
-mkdir -p "$out"
+[ "quaro-$version" = "$(basename "$PWD")" ] ||
+    { echo "release: project version $version in build/ci, not that of $PWD" >&2; exit 1; }
 rm -f "$out"/quaro_*.deb "$out"/quaro-*.tar.gz "$out"/quaro-*.zip "$out/SHA256SUMS"
-# Files unpacked here keep the modes they are packed with only where the
-# umask leaves them.
-umask 022
 
 echo "=== release: packing"
+cp "$src.tar.gz" "$out/"
 # CPack makes the package, with its dependencies; dpkg-deb builds it again
 # from CPack's, with an Installed-Size of its own. CPack's adds up the sizes
 # of the package's folders as well as its files, and a folder's size is the
@@ -96,7 +137,7 @@ done
 
 zip=quaro-$version-win64
 cmake --install build/windows --prefix "$staging/$zip"
-(cd "$staging" && python3 "$root/cmake/zip.py" "$out/$zip.zip" "$zip")
+(cd "$staging" && python3 "$src/cmake/zip.py" "$out/$zip.zip" "$zip")
 
 # Unpacks a release file into the staging folder and compares the program in
 # it with the one its preset's tests ran; then checks the files it holds.
@@ -110,8 +151,8 @@ check_packed() {
         *) (cd "$(unpacked "$file")" && cmake -E tar xf "$out/$file") ;;
     esac
     cmp "$tested" "$(unpacked "$file")/$program"
-    (cd "$(unpacked "$file")" && find . -type f | LC_ALL=C sort) > "$staging/held.txt"
-    printf './%s\n' "$@" | LC_ALL=C sort | diff - "$staging/held.txt"
+    (cd "$(unpacked "$file")" && find . -type f | sort) > "$staging/held.txt"
+    printf './%s\n' "$@" | sort | diff - "$staging/held.txt"
     echo "$file: $program is the tested $tested; it holds $*"
 }
 echo "=== release: checking the files"
@@ -132,7 +173,7 @@ check_packed "$zip.zip" "$zip/quaro.exe" build/windows/tool/quaro.exe \
     "$zip/quaro.exe" "$zip/README.txt" "$zip/LICENSE.txt"
 
 cd "$out"
-sha256sum "$deb" quaro-"$version"-linux-x86_64.tar.gz quaro-"$version"-linux-arm64.tar.gz \
-    "$zip.zip" > SHA256SUMS
+sha256sum "quaro-$version.tar.gz" "$deb" quaro-"$version"-linux-x86_64.tar.gz \
+    quaro-"$version"-linux-arm64.tar.gz "$zip.zip" > SHA256SUMS
 echo "=== release files in $out"
 cat SHA256SUMS
