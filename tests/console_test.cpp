@@ -67,19 +67,19 @@ DWORD events_left()
 // in a wait's.
 enum Other { alone, second_run, held_mutex, refusing_mutex, no_mutex, no_mutex_in_a_wait };
 
-struct Case {
-    const char* what;
-    std::string arguments;
-    DWORD flags;                      // how the tool is started
-    std::vector<INPUT_RECORD> before; // typed before it starts
-    std::vector<INPUT_RECORD> typed;  // typed once it waits
-    DWORD signal;                     // sent once it waits, unless no_signal
-    DWORD left;                       // records unread at the end
-    Other other = alone;
-};
-
 constexpr DWORD ctrl = LEFT_CTRL_PRESSED;
 constexpr DWORD no_signal = MAXDWORD;
+
+struct Case {
+    const char* what;
+    std::string arguments = "missing.wav";
+    DWORD flags = 0;                       // how the tool is started
+    std::vector<INPUT_RECORD> before = {}; // typed before it starts
+    std::vector<INPUT_RECORD> typed = {};  // typed once it waits
+    DWORD signal = no_signal;              // sent once it waits, unless no_signal
+    DWORD left = 0;                        // records unread at the end
+    Other other = alone;
+};
 
 // Whether the tool sets the console's mode for its wait within 5 s.
 bool waits(HANDLE tool)
@@ -210,19 +210,19 @@ int main(int argc, char** argv)
         key('1', 0, ctrl),  key(VK_F1, 0),           key('B', 'b')};
     // clang-format off
     const Case cases[] = {
-        {"Enter", "missing.wav", 0, {}, {key(VK_RETURN, '\r')}, no_signal, 0},
-        {"typed before", "missing.wav", 0, typed_before, {}, no_signal, 1},
-        {"Ctrl+C as a key", "missing.wav", 0, {}, {key('C', '\x03', ctrl)}, no_signal, 0},
-        {"Ctrl+C as a signal", "missing.wav", 0, {}, {}, CTRL_C_EVENT, 0},
-        {"two at once", "missing.wav", 0, {}, {key('A', 'a')}, no_signal, 0, second_run},
-        {"Ctrl+C to the second", "missing.wav", CREATE_NEW_PROCESS_GROUP, {}, {key('A', 'a')},
-         CTRL_C_EVENT, 0, second_run},
-        {"a held mutex", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1, held_mutex},
-        {"a mutex that refuses", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1, refusing_mutex},
-        {"no file named, no mutex", "", 0, {}, {key('A', 'a')}, no_signal, 0, no_mutex},
-        {"no mutex, a wait's mode", "missing.wav", 0, {key('A', 'a')}, {}, no_signal, 1,
-         no_mutex_in_a_wait},
-        {"no console", "missing.wav", DETACHED_PROCESS, {}, {}, no_signal, 0},
+        {.what = "Enter", .typed = {key(VK_RETURN, '\r')}},
+        {.what = "typed before", .before = typed_before, .left = 1},
+        {.what = "Ctrl+C as a key", .typed = {key('C', '\x03', ctrl)}},
+        {.what = "Ctrl+C as a signal", .signal = CTRL_C_EVENT},
+        {.what = "two at once", .typed = {key('A', 'a')}, .other = second_run},
+        {.what = "Ctrl+C to the second", .flags = CREATE_NEW_PROCESS_GROUP, .typed = {key('A', 'a')},
+         .signal = CTRL_C_EVENT, .other = second_run},
+        {.what = "a held mutex", .before = {key('A', 'a')}, .left = 1, .other = held_mutex},
+        {.what = "a mutex that refuses", .before = {key('A', 'a')}, .left = 1, .other = refusing_mutex},
+        {.what = "no file named, no mutex", .arguments = "", .typed = {key('A', 'a')}, .other = no_mutex},
+        {.what = "no mutex, a wait's mode", .before = {key('A', 'a')}, .left = 1,
+         .other = no_mutex_in_a_wait},
+        {.what = "no console", .flags = DETACHED_PROCESS},
     };
     // clang-format on
     for (const Case& test : cases) {
