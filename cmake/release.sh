@@ -56,9 +56,12 @@ if [ "${1:-}" != --in-copy ]; then
     # where no setting, attribute (info/attributes), replacement or graft of the
     # checkout's applies.
     clean_git init -q --bare "$scratch/git"
-    clean_git -C "$scratch/git" fetch -q --no-tags "$root" HEAD
+    # (safe.directory: the checkout may be another user's, root's say.)
+    clean_git -C "$scratch/git" -c safe.directory="$root" -c safe.directory="$root/.git" \
+        fetch -q --no-tags "$root" HEAD
     commit=$(clean_git -C "$scratch/git" rev-parse FETCH_HEAD)
-    changes=$(clean_git -C "$root" -c core.excludesFile=/dev/null status --porcelain --untracked-files=normal)
+    changes=$(clean_git --no-optional-locks -C "$root" -c safe.directory="$root" \
+        -c core.excludesFile=/dev/null status --porcelain --untracked-files=normal)
     if [ -n "$changes" ]; then
         echo "release: building $commit without the changes that no commit holds:"
         echo "$changes"

@@ -326,6 +326,15 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
         on_terminal(f"exec {S}$Q missing.wav </dev/null >/dev/null 2>&1", [raw, typed(b"k")], 1, "")
     for script, at_once, screen in runs:
         on_terminal(script, [raw, on_screen(b"second", at_once), typed(b"k")], 0, screen)
+    # A holder that lets go as a later run finds its lock taken, by a key
+    # typed while that run's lock call is held up: the later run takes the
+    # lock after all, so that a third run waits with it, and one more key
+    # ends both.
+    delayed = ("ASAN_OPTIONS=detect_leaks=0 strace -qqq -o /dev/null -P \"$t\" -e trace=fcntl "
+               "-e inject=fcntl:delay_exit=1500000:when=2 ")  # the lock call, after F_GETFL
+    on_terminal("t=$(tty); " + first + delayed + "$Q missing.wav 2>/dev/null & sleep 2.5; $Q missing.wav "
+                "2>/dev/null; echo third $?; wait", [raw, pause(0.5), typed(b"a"), pause(2.5), typed(b"b")],
+                0, "third 1\r\n")
     # A run that waits stopped, in a job of its own, gets no key: a later run
     # does not wait at all, the terminal untouched. Continued, the first
     # waits on, and puts the mode back.

@@ -237,7 +237,8 @@ void read_key()
 // A descriptor on the terminal's own node, open for writing, to lock: a
 // standard stream that is the controlling terminal, as tcgetsid tells (this
 // needs no right to open the node), else the node opened by name. Not
-// /dev/tty: every process reaches its own terminal through that one node.
+// /dev/tty (whose device number a stream opened through it has): every
+// process reaches its own terminal through that one node.
 // -1 where there is none.
 int lock_descriptor()
 {
@@ -253,33 +254,37 @@ int lock_descriptor()
     return open_terminal_node(terminal);
 }
 
-// Whether this run is the one to wait for a key: one key ends every wait on
-// a terminal. The first run to fail takes a record lock on the terminal's
-// node and keeps it to its exit. A run that finds it held waits with that
-// run: it blocks until the holder has exited, the terminal untouched and
-// signals acting by default, and then waits for no key of its own. A holder
-// outside the terminal's foreground process group, or one this run cannot
-// see (in another PID namespace), is stopped or in the background, where no
-// key reaches it: then no wait at all. Where no lock can be had, a terminal
-// already in a wait's mode is left alone. Closing any descriptor on the node
-// would give the lock back: none is closed before the exit.
+// Whether this run is the one to wait for a key, with the mode to put back
+// in saved_mode: one key ends every wait on a terminal. The first run to fail
+// takes a record lock on the terminal's node and keeps it to its exit. A run
+// that finds it held waits with that run: it blocks until the holder has
+// exited, the terminal untouched and signals acting by default, and then
+// waits for no key of its own. A holder outside the terminal's foreground
+// process group, or one this run cannot see (in another PID namespace), is
+// stopped or in the background, where no key reaches it: then no wait at
+// all. Where no lock can be had, a terminal already in a wait's mode is left
+// alone. Closing any descriptor on the node would give the lock back: none
+// is closed before the exit.
 bool first_to_wait()
 {
     const int fd = lock_descriptor();
-    struct flock lock {}; // the whole file: from the start (SEEK_SET) to the end
-    lock.l_type = F_WRLCK;
-    if (fcntl(fd, F_SETLK, &lock) == 0) {
-        return true;
-    }
-    // F_GETLK gives the holder's lock, also of the whole file, to wait for.
-    if (fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
-        if (lock.l_pid > 0 && getpgid(lock.l_pid) == tcgetpgrp(terminal)) {
-            fcntl(fd, F_SETLKW, &lock);
+    // A holder that lets go between the two calls leaves no lock to see: one
+    // more try then takes the lock, or finds the next holder.
+    for (int tries = 0; tries < 2; ++tries) {
+        struct flock lock {}; // the whole file: from the start (SEEK_SET) to the end
+        lock.l_type = F_WRLCK;
+        if (fcntl(fd, F_SETLK, &lock) == 0) {
+            return tcgetattr(terminal, &saved_mode) == 0;
         }
-        return false;
+        // F_GETLK gives the holder's lock, also of the whole file, to wait for.
+        if (fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+            if (lock.l_pid > 0 && getpgid(lock.l_pid) == tcgetpgrp(terminal)) {
+                fcntl(fd, F_SETLKW, &lock);
+            }
+            return false;
+        }
     }
-    termios mode{};
-    return tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) != 0;
+    return tcgetattr(terminal, &saved_mode) == 0 && (saved_mode.c_lflag & (ICANON | ECHO)) != 0;
 }
 
 } // namespace
@@ -310,9 +315,6 @@ void wait_for_key()
     }
     sigset_t all;
     sigfillset(&all);
-    if (tcgetattr(terminal, &saved_mode) != 0) {
-        return;
-    }
     // Signals wait until the wait sleeps, so that none finds a change of mode
     // half done. The handlers stay: what follows is the process's exit.
     sigprocmask(SIG_BLOCK, &all, &open_mask);
