@@ -235,18 +235,19 @@ void read_key()
 }
 
 // A descriptor on the terminal's own node, open for writing, to lock: a
-// standard stream that is the controlling terminal, as tcgetsid tells (this
-// needs no right to open the node), else the node opened by name. Not
-// /dev/tty (whose device number a stream opened through it has): every
-// process reaches its own terminal through that one node.
-// -1 where there is none.
+// standard stream that is the controlling terminal, as tcgetsid tells by
+// this run's session (this needs no right to open the node; on a
+// pseudo-terminal's master, tcgetsid tells the other side's session), else
+// the node opened by name. Not /dev/tty (whose device number a stream opened
+// through it has): every process reaches its own terminal through that one
+// node. -1 where there is none.
 int lock_descriptor()
 {
     struct stat tty {};
     fstat(terminal, &tty);
     for (int stream = 0; stream <= 2; ++stream) {
         struct stat st {};
-        if (tcgetsid(stream) != -1 && fstat(stream, &st) == 0 && st.st_rdev != tty.st_rdev &&
+        if (tcgetsid(stream) == getsid(0) && fstat(stream, &st) == 0 && st.st_rdev != tty.st_rdev &&
             (fcntl(stream, F_GETFL) & O_ACCMODE) != O_RDONLY) {
             return stream;
         }
