@@ -312,7 +312,7 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
             ("$Q missing.wav 2>/dev/null & p=$!; sleep .4; kill -STOP $p; { sleep .2; kill -CONT $p; } & "
              "$Q missing.wav 2>/dev/null; echo second $?; wait $p; echo first $?", False, both),
             ("printf 'a\\nb\\nc\\n' | xargs -P3 -n1 $Q 2>/dev/null; echo second $?", False, "second 123\r\n"),
-            ("sh -c '$Q a.wav & $Q b.wav' 2>/dev/null; echo second $?", False, "second 1\r\n"),
+            ("sh -c '$Q a.wav & sleep .4; $Q b.wav' 2>/dev/null; echo second $?", False, "second 1\r\n"),
             (first + "unshare -pf $Q missing.wav 2>/dev/null" + with_first, True, both)]
     # Another user's runs, who cannot open the terminal's node, lock it
     # through a standard stream: the first its input, the second its error.
