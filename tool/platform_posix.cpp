@@ -39,7 +39,7 @@ namespace {
 // cannot be opened.
 int open_terminal_node(int terminal)
 {
-    unsigned device = 0; // stays 0 where the ioctl fails
+    unsigned device{}; // stays 0 where the ioctl fails
     ioctl(terminal, TIOCGDEV, &device);
     if (major(device) != 136) { // Linux's pseudo-terminals
         return -1;

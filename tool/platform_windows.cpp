@@ -41,7 +41,7 @@ BOOL WINAPI end_wait(DWORD)
 // Whether the console is in a mode other than a wait's: line editing or echo.
 bool not_waiting_mode()
 {
-    DWORD mode = 0;
+    DWORD mode{};
     return GetConsoleMode(console, &mode) != 0 &&
            (mode & (ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) != 0;
 }
