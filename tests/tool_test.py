@@ -232,6 +232,7 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
     # FD_SETSIZE (nor without a terminal, as in every case above).
     on_terminal("printf 'y\\n' | $Q missing.wav", [raw, waits_on, typed(b"q")], 1, failed)
     on_terminal("exec $Q /dev/stdin <&-", [raw, typed(b"q")], 1, failed)
+    on_terminal("exec $Q /dev/stderr <&- 2>&-", [raw, typed(b"q")], 1, "")  # nor is a closed one
     on_terminal("exec $Q in.wav", [], 0, "")
     on_terminal("exec bash -c 'ulimit -n 2048 && for ((i = 3; i < 1023; i++)); do eval "
                 "\"exec $i</dev/null\"; done && exec $Q missing.wav'", [], 1, failed)
