@@ -274,9 +274,9 @@ if len(sys.argv) == 2:  # terminals: a native run only, with no runner
                 failed * 2 + "background 1\r\nforeground 1\r\n")  # even while another waits
     # Another job takes the terminal while the tool waits (no stop): the wait
     # ends, the mode put back, and the key typed later is not the tool's.
-    on_terminal("set -m; { sleep .3; exec python3 -c 'import os, signal, time; signal.signal(signal."
+    on_terminal("set -m; { sleep .5; exec python3 -c 'import os, signal, time; signal.signal(signal."
                 "SIGTTOU, signal.SIG_IGN); os.tcsetpgrp(2, os.getpgrp()); time.sleep(3)'; } & "
-                "$Q missing.wav; echo $?", [raw, pause(1), given_back, typed(b"k")], 0,
+                "$Q missing.wav; echo $?", [raw, pause(1.5), given_back, typed(b"k")], 0,
                 failed + "1\r\nk")
     # The script that ran the tool in the background ends while it waits, or
     # before it fails: the mode is back before the script's shell takes the
